@@ -1,0 +1,11 @@
+# GoogleTest, built from the source Debian ships.
+set(GTEST_SRC /usr/src/googletest CACHE PATH "GoogleTest source")
+if(NOT EXISTS ${GTEST_SRC}/CMakeLists.txt)
+  message(FATAL_ERROR "GoogleTest source missing at ${GTEST_SRC}: run scripts/setup.sh")
+endif()
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+if(WIN32)
+  set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
+endif()
+add_subdirectory(${GTEST_SRC} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)

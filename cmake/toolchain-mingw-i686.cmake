@@ -1,0 +1,25 @@
+# 32-bit Windows, cross-compiled with mingw-w64; programs run under Wine.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR i686)
+
+# The posix thread model: GoogleTest needs std::mutex. Everything is linked with
+# -static (cmake/Flags.cmake), so no winpthread or libstdc++ DLL is imported.
+find_program(MINGW_CXX i686-w64-mingw32-g++-posix)
+find_program(MINGW_CC i686-w64-mingw32-gcc-posix)
+if(NOT MINGW_CXX OR NOT MINGW_CC)
+  message(FATAL_ERROR "i686-w64-mingw32-g++-posix not found: run scripts/setup.sh")
+endif()
+set(CMAKE_C_COMPILER ${MINGW_CC})
+set(CMAKE_CXX_COMPILER ${MINGW_CXX})
+set(CMAKE_ASM_COMPILER ${MINGW_CC})
+set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+
+find_program(WINE wine)
+if(NOT WINE)
+  message(FATAL_ERROR "wine not found: run scripts/setup.sh")
+endif()
+set(CMAKE_CROSSCOMPILING_EMULATOR ${WINE})
