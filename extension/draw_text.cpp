@@ -1,0 +1,34 @@
+#include "extension/draw_text.h"
+
+extern "C" {
+#include <lua.h>
+}
+
+#include "host/host_contract.h"
+#include "host/host_value.h"
+
+namespace {
+
+// Fills record 2 with text (null: the empty text) and calls host_draw_text. The
+// holder's cell lives until the routine has returned. Touches no Lua state.
+void draw_on_host(HostCallArg (&records)[3], const char* text) noexcept {
+    HostValue holder(true, 0.0);
+    if (text) set_text(holder, text);
+    to_call_arg(holder, &records[2]);
+    HostCallArg result{};
+    call_host(HOST_DRAW_TEXT, records, 3, &result);
+}
+
+}  // namespace
+
+int lua_draw_text(lua_State* L) {
+    HostCallArg records[3] = {};
+    records[0].kind = HOST_KIND_NUMBER;
+    records[0].real = lua_tonumber(L, 1);
+    records[1].kind = HOST_KIND_NUMBER;
+    records[1].real = lua_tonumber(L, 2);
+    // A number is turned into a string here, which may raise: before any cell exists.
+    const char* text = lua_tolstring(L, 3, nullptr);
+    draw_on_host(records, text);
+    return 0;
+}

@@ -1,0 +1,29 @@
+// StateRegistry: the engines by state id, and the lookups every export starts with.
+#pragma once
+#include <map>
+
+struct lua_State;
+
+struct Engine {
+    lua_State* L;
+    int running;      // how deep the engine is inside Lua code entered from an export
+    bool closing;     // lua_close is under way; no export may touch the engine
+    int runner_ref;   // registry slot of the engine's cached job runner
+};
+
+// Keyed by the id as the host gave it, ordered by < on doubles: 0 and -0 are one
+// key. Never holds NaN. Holds the only reference to each engine.
+using StateRegistry = std::map<double, Engine>;
+
+// The engine registered under id, or null (NaN is never registered).
+Engine* find_state(double id) noexcept;
+
+// The engine an export named export_name may work on. When there is none (unknown
+// id, or an engine being closed) reports that once and returns null.
+Engine* engine_for(const char* export_name, double id) noexcept;
+
+// Registers engine under id, which must not be present. False when memory ran out.
+bool add_state(double id, const Engine& engine) noexcept;
+
+// Forgets id. The engine must already be closed.
+void forget_state(double id) noexcept;

@@ -1,0 +1,27 @@
+// Running an export's Lua work in protected mode.
+//
+// Every engine caches one C function, the job runner, in its registry when it is
+// made, so entering protected mode costs no allocation: the runner is pushed
+// from the registry and called with lua_pcall, and it runs the job it is handed.
+#pragma once
+
+struct lua_State;
+struct Engine;
+
+// Free stack slots every export leaves for the next one: entering protected mode
+// pushes the runner and its argument.
+constexpr int kEntryRoom = 2;
+
+// Work done inside the runner. The job's slots start empty; it returns the number
+// of results it leaves on top, as a lua_CFunction does. It may raise.
+using JobBody = int (*)(lua_State* L, void* job);
+
+// [-0, +0, m] Makes the engine's job runner and returns its registry slot. Runs
+// while the engine is set up, in protected mode.
+int make_job_runner(lua_State* L);
+
+// [-0, +(nresults | 1), -] Runs body(L, job) in protected mode on engine's main
+// thread, counting the engine as running meanwhile. Returns lua_pcall's status:
+// on 0 the body's results are on top (adjusted to nresults), otherwise the error
+// value is. Host cells orphaned by raises inside are disposed before it returns.
+int run_protected(Engine& engine, JobBody body, void* job, int nresults) noexcept;

@@ -1,0 +1,24 @@
+// ScriptRegistry: host script indices by registered name, shared by all engines.
+#pragma once
+#include <map>
+#include <string>
+#include <string_view>
+
+// Byte-wise order on unsigned bytes, a proper prefix first. char_traits<char>
+// compares chars as unsigned char, so string_view::compare gives exactly this.
+struct ScriptNameOrder {
+    using is_transparent = void;
+    bool operator()(std::string_view a, std::string_view b) const noexcept {
+        return a.compare(b) < 0;
+    }
+};
+
+// Keys are the names' bytes up to the first NUL. Entries are never replaced or
+// removed while varnel is loaded.
+using ScriptRegistry = std::map<std::string, double, ScriptNameOrder>;
+
+// Finds the index of name without allocating. False when name is absent.
+bool find_script(std::string_view name, double* index) noexcept;
+
+// Inserts name -> index unless name is present. False when memory ran out.
+bool record_script(const char* name, double index) noexcept;

@@ -1,0 +1,99 @@
+#include "host/host_value.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "host/host_contract.h"
+
+namespace {
+
+// Texts up to this size (header, bytes and NUL) are laid out on the C stack.
+constexpr std::size_t kStackBlock = 256;
+
+// Writes the host string layout at block: reference count, length, bytes, NUL.
+// Returns the address of the first byte, which is what the host is given.
+const char* lay_out_text(char* block, const char* text, std::size_t n) noexcept {
+    const int32_t refcount = HOST_STRING_LITERAL_REFCOUNT;
+    const int32_t length = static_cast<int32_t>(n);
+    std::memcpy(block, &refcount, sizeof refcount);
+    std::memcpy(block + sizeof refcount, &length, sizeof length);
+    char* bytes = block + HOST_STRING_HEADER;
+    std::memcpy(bytes, text, n);
+    bytes[n] = '\0';
+    return bytes;
+}
+
+}  // namespace
+
+static_assert(HOST_STRING_HEADER == 2 * sizeof(int32_t), "count and length head the block");
+
+void HostValue::dispose_text() noexcept {
+    if (is_string && cell) {
+        NexDeallocateString(cell);
+        cell = nullptr;
+    }
+}
+
+void set_text(HostValue& holder, const char* text) noexcept {
+    if (!holder.cell) holder.cell = NexAllocateString();
+    if (!holder.cell) return;
+    const std::size_t n = std::strlen(text);
+    const std::size_t size = n + HOST_STRING_HEADER + 1;
+    if (size <= kStackBlock) {
+        alignas(int32_t) char block[kStackBlock];
+        NexSetString(lay_out_text(block, text, n), holder.cell);
+        return;
+    }
+    // The length field is 32 bits wide; a longer text is treated like a failed allocation.
+    char* block = n <= INT32_MAX - HOST_STRING_HEADER - 1
+                      ? static_cast<char*>(std::malloc(size))
+                      : nullptr;
+    if (!block) {
+        NexClearString(holder.cell);
+        return;
+    }
+    NexSetString(lay_out_text(block, text, n), holder.cell);
+    std::free(block);
+}
+
+void to_call_arg(const HostValue& holder, HostCallArg* record) noexcept {
+    *record = HostCallArg{};
+    if (holder.is_string) {
+        record->kind = HOST_KIND_TEXT;
+        record->text = text_of(holder);
+    } else {
+        record->kind = HOST_KIND_NUMBER;
+        record->real = holder.real;
+    }
+}
+
+void assign_from_result(HostValue& holder, const HostCallArg& record) noexcept {
+    if (record.kind == HOST_KIND_TEXT) {
+        if (!holder.is_string) {
+            holder.is_string = true;
+            holder.real = 0.0;
+        }
+        if (record.text)
+            set_text(holder, record.text);
+        else if (holder.cell)
+            NexClearString(holder.cell);
+        return;
+    }
+    const double r = record.real;
+    if (holder.is_string) {
+        if (holder.cell) NexClearString(holder.cell);  // the cell stays for later use
+        holder.is_string = false;
+    }
+    holder.real = r;
+}
+
+HostValueParts take_parts(HostValue& holder) noexcept {
+    HostValueParts parts{holder.is_string, holder.cell, holder.real};
+    holder.cell = nullptr;
+    return parts;
+}
+
+void call_host(uint32_t entry, HostCallArg* records, int32_t count,
+               HostCallArg* result) noexcept {
+    NexCallFunction(entry, records, count, result);
+}

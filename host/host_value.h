@@ -1,0 +1,68 @@
+// HostValue: varnel's holder of one host value, a number or a text, and the few
+// conversions every host call goes through.
+//
+// A text lives in a host string cell that the holder allocates on first use and
+// owns while it holds a text. Texts cross into the host by copy (set_text) and
+// come out of it by copy (assign_from_result), so a holder never shares a
+// string with the host.
+#pragma once
+#include <cstdint>
+
+#include "bridge/nexlink.h"
+#include "host/host_call_arg.h"
+
+struct HostValue {
+    bool is_string;
+    HostStringCell* cell;
+    double real;
+
+    // A number, 0.0 unless given; no cell.
+    HostValue() noexcept : is_string(false), cell(nullptr), real(0.0) {}
+    HostValue(bool string, double number) noexcept
+        : is_string(string), cell(nullptr), real(number) {}
+
+    // A text holder disposes its cell. A number holder leaves alone a cell it
+    // still has; no holder is assigned twice, so none is in that state here.
+    ~HostValue() { dispose_text(); }
+
+    HostValue(const HostValue&) = delete;
+    HostValue& operator=(const HostValue&) = delete;
+
+    // What the destructor does, for callers that must let go of the cell early.
+    void dispose_text() noexcept;
+};
+
+// The contents of a holder moved out of it. The taker owns the cell.
+struct HostValueParts {
+    bool is_string;
+    HostStringCell* cell;
+    double real;
+};
+
+// Stores a host copy of text (a non-null NUL-terminated string; the bytes up to
+// the first NUL) in holder's cell, allocating the cell first when it has none.
+// Leaves is_string and real alone. When no memory can be had for the block the
+// cell is left holding the empty text.
+void set_text(HostValue& holder, const char* text) noexcept;
+
+// Fills record from holder. The record's text is borrowed from the holder's cell,
+// so the holder must outlive the host call that reads it.
+void to_call_arg(const HostValue& holder, HostCallArg* record) noexcept;
+
+// Copies a result record written by the host into holder. The record is not
+// finalized here: the caller calls NexDeallocateResult afterwards.
+void assign_from_result(HostValue& holder, const HostCallArg& record) noexcept;
+
+// The text in holder's cell, or null when it has no cell or the cell is empty.
+// Valid until the cell is changed or disposed.
+inline const char* text_of(const HostValue& holder) noexcept {
+    return holder.cell ? *holder.cell : nullptr;
+}
+
+// Moves the holder's contents out; the holder keeps no cell afterwards.
+HostValueParts take_parts(HostValue& holder) noexcept;
+
+// Runs the host built-in routine at entry with count contiguous argument records
+// and one result record. What NexCallFunction returns carries no meaning.
+void call_host(uint32_t entry, HostCallArg* records, int32_t count,
+               HostCallArg* result) noexcept;
