@@ -19,6 +19,7 @@ struct State {
     std::map<int32_t, std::vector<Value>> lists;
     std::map<int32_t, double> list_sizes;
     Hook draw_hook, error_hook, list_done_hook;
+    std::function<void(const std::string&)> trace;
     std::vector<Draw> draws;
     std::vector<Arg> errors;
     std::vector<std::string> calls;
@@ -108,6 +109,10 @@ void write_result(HostCallArg* result, const Value& v) {
     // The host keeps the empty string as a null pointer.
 }
 
+const char* const kHostNames[R_COUNT] = {"", "", "", "", "",
+                                         "host_execute_script", "host_list_size", "host_list_get",
+                                         "host_list_done", "host_report_error", "host_draw_text"};
+
 void log_call(int id, const HostCallArg* records, int count) {
     std::string line = kNames[id];
     for (int i = 0; i < count; ++i) {
@@ -115,6 +120,7 @@ void log_call(int id, const HostCallArg* records, int count) {
         line += i ? ", " : " ";
         line += a.kind == HOST_KIND_TEXT ? show(a) : num(a.real);
     }
+    if (state().trace) state().trace(kHostNames[id] + line.substr(std::strlen(kNames[id])));
     state().calls.push_back(line);
 }
 
@@ -260,6 +266,7 @@ void reset() {
     s.lists.clear();
     s.list_sizes.clear();
     s.draw_hook = s.error_hook = s.list_done_hook = nullptr;
+    s.trace = nullptr;
     s.draws.clear();
     s.errors.clear();
     s.calls.clear();
@@ -276,6 +283,7 @@ void remove_list(int32_t handle) {
     state().lists.erase(handle);
     state().list_sizes.erase(handle);
 }
+void set_trace(std::function<void(const std::string&)> trace) { state().trace = std::move(trace); }
 void set_draw_hook(Hook hook) { state().draw_hook = std::move(hook); }
 void set_error_hook(Hook hook) { state().error_hook = std::move(hook); }
 void set_list_done_hook(Hook hook) { state().list_done_hook = std::move(hook); }

@@ -72,6 +72,9 @@ void set_list(int32_t handle, std::vector<Value> entries);
 void set_list_size(int32_t handle, double size);  // what host_list_size answers
 void remove_list(int32_t handle);
 
+// Called with each built-in routine call as it arrives, e.g. `host_draw_text 1, 2, "hi"`.
+void set_trace(std::function<void(const std::string&)> trace);
+
 // Called inside host_draw_text / host_report_error / host_list_done, after logging.
 void set_draw_hook(Hook hook);
 void set_error_hook(Hook hook);
