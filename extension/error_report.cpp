@@ -12,9 +12,23 @@ extern "C" {
 
 namespace {
 
-// A Lua number written the way lua_tolstring writes it, plus room to spare.
+// A Lua number as text (LUAI_MAXNUMBER2STR is 32), plus room to spare.
 constexpr int kNumberText = 48;
 constexpr int kFailureText = 320;
+
+struct NumberText {
+    double number;
+    char text[kNumberText];
+};
+
+// [-1, +0, m] Run by lua_cpcall: writes the number as Lua itself writes it (the
+// C runtime that Lua was built with may differ from ours in exponent digits).
+int number_to_text(lua_State* L) {
+    auto* job = static_cast<NumberText*>(lua_touserdata(L, 1));
+    lua_pushnumber(L, job->number);                 // +1
+    std::snprintf(job->text, sizeof job->text, "%s", lua_tolstring(L, -1, nullptr));
+    return 0;
+}
 
 }  // namespace
 
@@ -42,10 +56,14 @@ void report_error_value(lua_State* L, int index) noexcept {
         report_text(lua_tolstring(L, index, nullptr));  // a string: no conversion, no raise
         return;
     case LUA_TNUMBER: {
-        // lua_tolstring would allocate a string here; write it ourselves instead.
-        char text[kNumberText];
-        std::snprintf(text, sizeof text, LUA_NUMBER_FMT, lua_tonumber(L, index));
-        report_text(text);
+        // Converting in place would allocate outside protection: convert a copy
+        // under lua_cpcall, and format it ourselves only if even that fails.
+        NumberText job{lua_tonumber(L, index), {}};
+        if (lua_cpcall(L, number_to_text, &job) != 0) {  // +0 or +1 error
+            lua_settop(L, -2);                             // -1 error
+            std::snprintf(job.text, sizeof job.text, LUA_NUMBER_FMT, job.number);
+        }
+        report_text(job.text);
         return;
     }
     default:
