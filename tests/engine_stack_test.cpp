@@ -1,38 +1,11 @@
 // What each export leaves on its engine's Lua stack, seen from inside: a chunk's
 // results stay after load, and nothing else changes the height, failing or not.
-#include <string>
-
-extern "C" {
-#include <lua.h>
-}
-
-#include "extension/engine_registry.h"
-#include "extension/varnel_exports.h"
-#include "tests/host_fixture.h"
-#include "tests/script_file.h"
+#include "tests/engine_fixture.h"
 
 namespace {
 
-class EngineStack : public HostTest {
+class EngineStack : public EngineTest {
 protected:
-    static constexpr double kId = 300;
-    lua_State* L = nullptr;
-
-    void SetUp() override {
-        HostTest::SetUp();
-        ASSERT_EQ(state(kId), 1.0);
-        ASSERT_NE(find_state(kId), nullptr);
-        L = find_state(kId)->L;
-    }
-    void TearDown() override {
-        EXPECT_EQ(destroy(kId), 1.0);
-        HostTest::TearDown();
-    }
-    double load_source(const std::string& source) {
-        ScriptFile file(source);
-        return load(kId, file.path());
-    }
-    int height() const { return lua_gettop(L); }
     size_t reported() const { return standin::errors().size(); }
     // Leaves `return 'keep'` on the stack, for the checks that it stays.
     void keep_one() {
