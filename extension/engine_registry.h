@@ -6,7 +6,8 @@ struct lua_State;
 
 struct Engine {
     lua_State* L;
-    int running;      // how deep the engine is inside Lua code entered from an export
+    int running;      // how many exports are at work in the engine: from before their Lua
+                      // code runs until the host routines they call afterwards return
     bool closing;     // lua_close is under way; no export may touch the engine
     int runner_ref;   // registry slot of the engine's cached job runner
 };

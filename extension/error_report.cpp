@@ -30,15 +30,43 @@ int number_to_text(lua_State* L) {
     return 0;
 }
 
+// [-0, +0, -] Stores the error value at index in holder, a text holder, as Lua's
+// own message text: a string as it is, a number as Lua writes it, anything else
+// as the empty text.
+void hold_error_value(lua_State* L, int index, HostValue& holder) noexcept {
+    switch (lua_type(L, index)) {
+    case LUA_TSTRING:
+        set_text(holder, lua_tolstring(L, index, nullptr));  // a string: no conversion, no raise
+        return;
+    case LUA_TNUMBER: {
+        // Converting in place would allocate outside protection: convert a copy
+        // under lua_cpcall, and format it ourselves only if even that fails.
+        NumberText job{lua_tonumber(L, index), {}};
+        if (lua_cpcall(L, number_to_text, &job) != 0) {  // +0 or +1 error
+            lua_settop(L, -2);                             // -1 error
+            std::snprintf(job.text, sizeof job.text, LUA_NUMBER_FMT, job.number);
+        }
+        set_text(holder, job.text);
+        return;
+    }
+    default:
+        return;
+    }
+}
+
 }  // namespace
 
-void report_text(const char* text) noexcept {
-    HostValue holder(true, 0.0);
-    if (text) set_text(holder, text);
+void report_holder(const HostValue& holder) noexcept {
     HostCallArg record{};
     to_call_arg(holder, &record);
     HostCallArg result{};
     call_host(HOST_REPORT_ERROR, &record, 1, &result);
+}
+
+void report_text(const char* text) noexcept {
+    HostValue holder(true, 0.0);
+    if (text) set_text(holder, text);
+    report_holder(holder);
 }
 
 void report_failure(const char* format, ...) noexcept {
@@ -51,29 +79,18 @@ void report_failure(const char* format, ...) noexcept {
 }
 
 void report_error_value(lua_State* L, int index) noexcept {
-    switch (lua_type(L, index)) {
-    case LUA_TSTRING:
-        report_text(lua_tolstring(L, index, nullptr));  // a string: no conversion, no raise
-        return;
-    case LUA_TNUMBER: {
-        // Converting in place would allocate outside protection: convert a copy
-        // under lua_cpcall, and format it ourselves only if even that fails.
-        NumberText job{lua_tonumber(L, index), {}};
-        if (lua_cpcall(L, number_to_text, &job) != 0) {  // +0 or +1 error
-            lua_settop(L, -2);                             // -1 error
-            std::snprintf(job.text, sizeof job.text, LUA_NUMBER_FMT, job.number);
-        }
-        report_text(job.text);
-        return;
-    }
-    default:
-        report_text(nullptr);
-        return;
-    }
+    HostValue holder(true, 0.0);
+    hold_error_value(L, index, holder);
+    report_holder(holder);
+}
+
+void take_error_value(lua_State* L, HostValue& holder) noexcept {
+    hold_error_value(L, -1, holder);
+    lua_settop(L, -2);  // -1 error
 }
 
 void report_and_remove_error(lua_State* L) noexcept {
-    const int at = lua_gettop(L);
-    report_error_value(L, at);
-    lua_remove(L, at);  // -1 error
+    HostValue holder(true, 0.0);
+    take_error_value(L, holder);  // -1 error
+    report_holder(holder);
 }

@@ -1,6 +1,8 @@
 // Sending failures to the host's error routine. No log is kept.
 #pragma once
 
+#include "host/host_value.h"
+
 struct lua_State;
 
 #if defined(__GNUC__) && !defined(__clang__)
@@ -18,12 +20,20 @@ void report_text(const char* text) noexcept;
 // than a few hundred bytes are cut.
 void report_failure(const char* format, ...) noexcept VARNEL_PRINTF(1, 2);
 
+// Hands the text in holder (the empty text when it has none) to host_report_error.
+void report_holder(const HostValue& holder) noexcept;
+
 // [-0, +0, -] Reports the Lua error value at index as Lua's own message text: a
 // string as it is, a number as Lua writes it, anything else as the empty text.
-// Allocates nothing in Lua, so it may run outside protected mode.
+// Allocates nothing in Lua, so it may run outside protected mode; converting a
+// number takes two free stack slots.
 void report_error_value(lua_State* L, int index) noexcept;
 
-// [-1, +0, -] Reports the error value on top and removes it. A host routine that
-// reached back into the same engine meanwhile may have left values above it;
-// they stay.
+// [-1, +0, -] Copies the error value on top into holder, a text holder, worded
+// as report_error_value words it, and removes it. An export takes its error off
+// the stack this way before it calls the host again: a host routine may call an
+// export of the same engine, which needs the room the export found.
+void take_error_value(lua_State* L, HostValue& holder) noexcept;
+
+// [-1, +0, -] Takes the error value on top off the stack, then reports it.
 void report_and_remove_error(lua_State* L) noexcept;

@@ -97,10 +97,13 @@ double VARNEL_CDECL load(double id, const char* path) {
     }
     lua_State* L = engine->L;
     LoadJob job{path, lua_gettop(L)};
+    ++engine->running;  // until any error is reported: the host may not close it meanwhile
     if (run_protected(*engine, run_file, &job, LUA_MULTRET) != 0) {  // +n results or +1 error
         report_and_remove_error(L);  // -1 error
+        --engine->running;
         return 1.0;
     }
+    --engine->running;
     // Never grows the stack (run_file made the room), so it cannot raise.
     static_cast<void>(lua_checkstack(L, kEntryRoom));
     return 1.0;

@@ -9,8 +9,9 @@ struct lua_State;
 struct Engine;
 
 // Free stack slots every export leaves for the next one: entering protected mode
-// pushes the runner and its argument.
-constexpr int kEntryRoom = 2;
+// pushes the runner and its argument, and when the call fails, turning a number
+// error value into text pushes two more above the error value.
+constexpr int kEntryRoom = 3;
 
 // Work done inside the runner. The job's slots start empty; it returns the number
 // of results it leaves on top, as a lua_CFunction does. It may raise.

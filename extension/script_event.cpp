@@ -23,6 +23,12 @@ struct EventJob {
     double verdict;
 };
 
+// [-?, +0, -] Brings the stack back to height, dropping what a nested export left.
+// Nothing is left almost always, and asking is cheaper than setting.
+void drop_to(lua_State* L, int height) noexcept {
+    if (lua_gettop(L) != height) lua_settop(L, height);
+}
+
 // Reads the entry at position i, with holders that are gone when it returns.
 HostValueParts take_entry(int32_t h, int32_t i) noexcept {
     const HostValue position(false, i);
@@ -35,7 +41,7 @@ HostValueParts take_entry(int32_t h, int32_t i) noexcept {
 // for the empty text. The entry's cell is disposed before the next one is read.
 void push_entry(lua_State* L, int height, int32_t h, int32_t i) {
     const HostValueParts entry = take_entry(h, i);
-    lua_settop(L, height);  // drops what a nested export left
+    drop_to(L, height);
     if (entry.is_string) {
         push_host_text(L, entry.cell);  // +1
         return;
@@ -58,8 +64,9 @@ int dispatch_event(lua_State* L, void* data) {
     lua_getfield(L, LUA_GLOBALSINDEX, job.name);  // +1 function
     const int function = lua_gettop(L);
     const int32_t count = read_list_size(job.h);
-    lua_settop(L, function);  // drops what a nested export left
-    if (count > 0 && (count >= LUAI_MAXCSTACK || !lua_checkstack(L, count + 1))) {
+    drop_to(L, function);
+    // Room for the entries, and for an export that the list routines call meanwhile.
+    if (count > 0 && (count >= LUAI_MAXCSTACK || !lua_checkstack(L, count + 1 + kEntryRoom))) {
         job.too_long = count;
         release_list(job);
         lua_settop(L, function - 1);  // -1 function
@@ -68,7 +75,7 @@ int dispatch_event(lua_State* L, void* data) {
     for (int32_t i = 0; i < count; ++i) push_entry(L, function + i, job.h, i);  // +count entries
     const int n = count > 0 ? count : 0;
     release_list(job);
-    lua_settop(L, function + n);  // drops what a nested export left
+    drop_to(L, function + n);
     lua_call(L, n, 1);  // -(n + 1) function and entries, +1 result
     const lua_Integer v = lua_tointeger(L, -1);
     lua_settop(L, -2);  // -1 result
@@ -97,18 +104,19 @@ double VARNEL_CDECL script_event(double id, const char* name, double list) {
     }
     EventJob job{name, h, false, 0, 1.0};
     lua_State* L = engine->L;
+    ++engine->running;  // until the list is let go and any failure reported
     const int status = run_protected(*engine, dispatch_event, &job, 0);  // +0 or +1 error
     if (status != 0) {
-        const int at = lua_gettop(L);
+        HostValue message(true, 0.0);
+        take_error_value(L, message);  // -1 error
         if (!job.list_released) list_done(h);
-        report_error_value(L, at);
-        lua_remove(L, at);  // -1 error
+        report_holder(message);
+        --engine->running;
         return 1.0;
     }
     if (!job.list_released) list_done(h);
-    if (job.too_long != 0) {
+    if (job.too_long != 0)
         report_failure("script_event: list of %d entries is too long", static_cast<int>(job.too_long));
-        return 1.0;
-    }
-    return job.verdict;
+    --engine->running;
+    return job.too_long != 0 ? 1.0 : job.verdict;
 }

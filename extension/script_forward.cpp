@@ -16,6 +16,7 @@ extern "C" {
 #include "extension/script_registry.h"
 #include "extension/varnel_exports.h"
 #include "host/host_contract.h"
+#include "host/host_value.h"
 
 namespace {
 
@@ -42,6 +43,21 @@ void convert_args(lua_State* L, int argc, HostValue* args) noexcept {
     }
 }
 
+// Runs the host script whose index is index_holder.real with the argc values in
+// args, and stores its result in result: the one place that runs
+// host_execute_script. records is room for argc + 1 records, which are zero-filled
+// and filled here; their texts are borrowed from the holders.
+void call_script(const HostValue& index_holder, int argc, const HostValue* args,
+                 HostValue& result, HostCallArg* records) noexcept {
+    const int n = argc + 1;
+    to_call_arg(index_holder, &records[0]);  // each record is zero-filled as it is made
+    for (int i = 1; i <= argc; ++i) to_call_arg(args[i - 1], &records[i]);
+    HostCallArg result_record{};
+    call_host(HOST_EXECUTE_SCRIPT, records, n, &result_record);
+    assign_from_result(result, result_record);
+    NexDeallocateResult(&result_record);
+}
+
 // Runs the script and returns its result, moved out of the result holder. Every
 // other holder is gone by the time it returns.
 HostValueParts run_with(lua_State* L, double index, int argc, HostValue* args,
@@ -53,24 +69,38 @@ HostValueParts run_with(lua_State* L, double index, int argc, HostValue* args,
     return take_parts(result);
 }
 
-// As run_with, finding room for the holders and records first. False, with
-// nothing acquired, when the heap has none.
+// One block from the heap for count holders and count + 1 records, or null.
+void* heap_room(std::size_t count) noexcept {
+    if (count > (SIZE_MAX - sizeof(HostCallArg)) / (sizeof(HostValue) + sizeof(HostCallArg)))
+        return nullptr;
+    return std::malloc(count * sizeof(HostValue) + (count + 1) * sizeof(HostCallArg));
+}
+
+// As run_with, finding room for the holders and records first: on the C stack for
+// up to kInlineArgs arguments, else on the heap. False, with nothing acquired, when
+// the heap has none. Only the argc holders in use are made.
 bool run_script(lua_State* L, double index, int argc, HostValueParts* out) noexcept {
-    if (argc <= kInlineArgs) {
-        HostValue args[kInlineArgs];
-        HostCallArg records[kInlineArgs + 1];
-        *out = run_with(L, index, argc, args, records);
+    const std::size_t count = static_cast<std::size_t>(argc);
+    alignas(HostValue) unsigned char inline_holders[kInlineArgs * sizeof(HostValue)];
+    HostCallArg inline_records[kInlineArgs + 1];
+    void* room = inline_holders;
+    HostCallArg* records = inline_records;
+    void* block = nullptr;
+    if (argc > kInlineArgs) {
+        block = heap_room(count);
+        if (!block) return false;
+        room = block;
+        records = reinterpret_cast<HostCallArg*>(static_cast<HostValue*>(block) + count);
+    }
+    auto* args = static_cast<HostValue*>(room);
+    for (std::size_t i = 0; i < count; ++i) new (&args[i]) HostValue();
+    *out = run_with(L, index, argc, args, records);
+    // The holders go in the order they always have: on the stack the last first,
+    // as an array's do, from the heap the first first.
+    if (!block) {
+        for (std::size_t i = count; i-- > 0;) args[i].~HostValue();
         return true;
     }
-    const std::size_t count = static_cast<std::size_t>(argc);
-    if (count > (SIZE_MAX - sizeof(HostCallArg)) / (sizeof(HostValue) + sizeof(HostCallArg)))
-        return false;
-    void* block = std::malloc(count * sizeof(HostValue) + (count + 1) * sizeof(HostCallArg));
-    if (!block) return false;
-    auto* args = static_cast<HostValue*>(block);
-    for (std::size_t i = 0; i < count; ++i) new (&args[i]) HostValue();
-    auto* records = reinterpret_cast<HostCallArg*>(args + count);
-    *out = run_with(L, index, argc, args, records);
     for (std::size_t i = 0; i < count; ++i) args[i].~HostValue();
     std::free(block);
     return true;
@@ -104,29 +134,22 @@ int install_forwarder(lua_State* L, void* data) {
 
 }  // namespace
 
-void call_script(const HostValue& index_holder, int argc, const HostValue* args,
-                 HostValue& result, HostCallArg* records) noexcept {
-    const int n = argc + 1;
-    for (int i = 0; i < n; ++i) records[i] = HostCallArg{};
-    to_call_arg(index_holder, &records[0]);
-    for (int i = 1; i <= argc; ++i) to_call_arg(args[i - 1], &records[i]);
-    HostCallArg result_record{};
-    call_host(HOST_EXECUTE_SCRIPT, records, n, &result_record);
-    assign_from_result(result, result_record);
-    NexDeallocateResult(&result_record);
-}
-
 int forward_script_call(lua_State* L) {
-    lua_pushvalue(L, lua_upvalueindex(1));  // +1 name
-    const int top = lua_gettop(L);
-    const int argc = top - 1;
-    // Converts a number in place, which may raise: nothing is held yet.
-    const char* name = lua_tolstring(L, top, nullptr);
+    const int argc = lua_gettop(L);
+    int at = lua_upvalueindex(1);
+    if (lua_type(L, at) != LUA_TSTRING) {
+        // A name that is not a string is converted in a copy, which may raise
+        // (nothing is held yet) and leaves the upvalue as it is.
+        lua_pushvalue(L, at);  // +1 name
+        at = argc + 1;
+    }
+    std::size_t length;
+    const char* name = lua_tolstring(L, at, &length);
     double index;
-    if (!name || !find_script(name, &index)) return 0;
+    if (!name || !find_script(name, length, &index)) return 0;
     HostValueParts result;
     if (!run_script(L, index, argc, &result)) return luaL_error(L, "not enough memory");
-    return hand_result(L, result);  // the name and arguments below are dropped by Lua
+    return hand_result(L, result);  // what lies below is dropped by Lua
 }
 
 // [-0, +0, -] on the engine: installs the forwarder as the global name, then
@@ -139,10 +162,11 @@ double VARNEL_CDECL script_register(double id, const char* name, double index) {
         return 1.0;
     }
     RegisterJob job{name};
-    if (run_protected(*engine, install_forwarder, &job, 0) != 0) {  // +0 or +1 error
-        report_and_remove_error(engine->L);  // -1 error
-        return 1.0;
-    }
+    ++engine->running;  // until any error is reported: the host may not close it meanwhile
+    const int status = run_protected(*engine, install_forwarder, &job, 0);  // +0 or +1 error
+    if (status != 0) report_and_remove_error(engine->L);                   // -1 error
+    --engine->running;
+    if (status != 0) return 1.0;
     if (!record_script(name, index))
         report_failure("script_register: not enough memory to record a name for engine %.14g", id);
     return 1.0;
