@@ -11,12 +11,24 @@ namespace {
 // still open then are not closed.
 StateRegistry g_states;
 
+// The engine found last: a game calls its exports with the same id frame after
+// frame. Forgotten when an id is, so it always points into the registry. Ids
+// compare with == as the map's < does: 0 and -0 are one id, NaN none.
+struct LastFound {
+    double id;
+    Engine* engine;
+};
+LastFound g_last = {0.0, nullptr};
+
 }  // namespace
 
 Engine* find_state(double id) noexcept {
+    if (g_last.engine && g_last.id == id) return g_last.engine;
     if (std::isnan(id)) return nullptr;
     auto it = g_states.find(id);
-    return it == g_states.end() ? nullptr : &it->second;
+    if (it == g_states.end()) return nullptr;
+    g_last = {id, &it->second};
+    return &it->second;
 }
 
 Engine* engine_for(const char* export_name, double id) noexcept {
@@ -41,4 +53,7 @@ bool add_state(double id, const Engine& engine) noexcept {
     }
 }
 
-void forget_state(double id) noexcept { g_states.erase(id); }
+void forget_state(double id) noexcept {
+    g_last = {0.0, nullptr};
+    g_states.erase(id);
+}

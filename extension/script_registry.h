@@ -1,5 +1,6 @@
 // ScriptRegistry: host script indices by registered name, shared by all engines.
 #pragma once
+#include <cstddef>
 #include <map>
 #include <string>
 #include <string_view>
@@ -17,8 +18,12 @@ struct ScriptNameOrder {
 // removed while varnel is loaded.
 using ScriptRegistry = std::map<std::string, double, ScriptNameOrder>;
 
-// Finds the index of name without allocating. False when name is absent.
-bool find_script(std::string_view name, double* index) noexcept;
+// Finds the index of the name held in a Lua string, without allocating: bytes[length]
+// is the string's NUL, and the name is its bytes up to the first NUL. False when
+// the name is absent. A forwarder looks its name up at every call, so the entry
+// found for a string is remembered, and found again by the string's address and a
+// comparison of the bytes, with no search.
+bool find_script(const char* bytes, std::size_t length, double* index) noexcept;
 
 // Inserts name -> index unless name is present. False when memory ran out.
 bool record_script(const char* name, double index) noexcept;

@@ -27,13 +27,6 @@ const char* lay_out_text(char* block, const char* text, std::size_t n) noexcept 
 
 static_assert(HOST_STRING_HEADER == 2 * sizeof(int32_t), "count and length head the block");
 
-void HostValue::dispose_text() noexcept {
-    if (is_string && cell) {
-        NexDeallocateString(cell);
-        cell = nullptr;
-    }
-}
-
 void set_text(HostValue& holder, const char* text) noexcept {
     if (!holder.cell) holder.cell = NexAllocateString();
     if (!holder.cell) return;
@@ -56,18 +49,7 @@ void set_text(HostValue& holder, const char* text) noexcept {
     std::free(block);
 }
 
-void to_call_arg(const HostValue& holder, HostCallArg* record) noexcept {
-    *record = HostCallArg{};
-    if (holder.is_string) {
-        record->kind = HOST_KIND_TEXT;
-        record->text = text_of(holder);
-    } else {
-        record->kind = HOST_KIND_NUMBER;
-        record->real = holder.real;
-    }
-}
-
-void assign_from_result(HostValue& holder, const HostCallArg& record) noexcept {
+void assign_through_cell(HostValue& holder, const HostCallArg& record) noexcept {
     if (record.kind == HOST_KIND_TEXT) {
         if (!holder.is_string) {
             holder.is_string = true;
@@ -85,15 +67,4 @@ void assign_from_result(HostValue& holder, const HostCallArg& record) noexcept {
         holder.is_string = false;
     }
     holder.real = r;
-}
-
-HostValueParts take_parts(HostValue& holder) noexcept {
-    HostValueParts parts{holder.is_string, holder.cell, holder.real};
-    holder.cell = nullptr;
-    return parts;
-}
-
-void call_host(uint32_t entry, HostCallArg* records, int32_t count,
-               HostCallArg* result) noexcept {
-    NexCallFunction(entry, records, count, result);
 }

@@ -29,7 +29,12 @@ struct HostValue {
     HostValue& operator=(const HostValue&) = delete;
 
     // What the destructor does, for callers that must let go of the cell early.
-    void dispose_text() noexcept;
+    void dispose_text() noexcept {
+        if (is_string && cell) {
+            NexDeallocateString(cell);
+            cell = nullptr;
+        }
+    }
 };
 
 // The contents of a holder moved out of it. The taker owns the cell.
@@ -45,24 +50,52 @@ struct HostValueParts {
 // cell is left holding the empty text.
 void set_text(HostValue& holder, const char* text) noexcept;
 
-// Fills record from holder. The record's text is borrowed from the holder's cell,
-// so the holder must outlive the host call that reads it.
-void to_call_arg(const HostValue& holder, HostCallArg* record) noexcept;
-
-// Copies a result record written by the host into holder. The record is not
-// finalized here: the caller calls NexDeallocateResult afterwards.
-void assign_from_result(HostValue& holder, const HostCallArg& record) noexcept;
-
 // The text in holder's cell, or null when it has no cell or the cell is empty.
 // Valid until the cell is changed or disposed.
 inline const char* text_of(const HostValue& holder) noexcept {
     return holder.cell ? *holder.cell : nullptr;
 }
 
+// The small steps below run for every record of every host call, so they are
+// defined here, where callers inline them.
+
+// Fills record from holder, zero-filling it first. The record's text is borrowed
+// from the holder's cell, so the holder must outlive the host call that reads it.
+inline void to_call_arg(const HostValue& holder, HostCallArg* record) noexcept {
+    *record = HostCallArg{};
+    if (holder.is_string) {
+        record->kind = HOST_KIND_TEXT;
+        record->text = text_of(holder);
+    } else {
+        record->kind = HOST_KIND_NUMBER;
+        record->real = holder.real;
+    }
+}
+
+// assign_from_result for the cases that touch the holder's cell: a text result, or
+// a number result into a text holder.
+void assign_through_cell(HostValue& holder, const HostCallArg& record) noexcept;
+
+// Copies a result record written by the host into holder. The record is not
+// finalized here: the caller calls NexDeallocateResult afterwards.
+inline void assign_from_result(HostValue& holder, const HostCallArg& record) noexcept {
+    if (record.kind == HOST_KIND_TEXT || holder.is_string) {
+        assign_through_cell(holder, record);
+        return;
+    }
+    holder.real = record.real;  // a number into a number holder
+}
+
 // Moves the holder's contents out; the holder keeps no cell afterwards.
-HostValueParts take_parts(HostValue& holder) noexcept;
+inline HostValueParts take_parts(HostValue& holder) noexcept {
+    HostValueParts parts{holder.is_string, holder.cell, holder.real};
+    holder.cell = nullptr;
+    return parts;
+}
 
 // Runs the host built-in routine at entry with count contiguous argument records
 // and one result record. What NexCallFunction returns carries no meaning.
-void call_host(uint32_t entry, HostCallArg* records, int32_t count,
-               HostCallArg* result) noexcept;
+inline void call_host(uint32_t entry, HostCallArg* records, int32_t count,
+                      HostCallArg* result) noexcept {
+    NexCallFunction(entry, records, count, result);
+}

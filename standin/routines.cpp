@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <type_traits>
 
 #include "bridge/nexlink_table.h"
 #include "host/host_contract.h"
@@ -49,12 +50,20 @@ std::string num(double d) {
     return b;
 }
 
-void expect(bool ok, int id, const std::string& what) {
-    if (!ok) fault(std::string(kNames[id]) + ": " + what);
+// Records a fault when ok is false. what is a text, or a function that makes one:
+// a message is only made for a fault, so checks that pass cost next to nothing.
+template <typename What>
+void expect(bool ok, int id, const What& what) {
+    if (ok) return;
+    if constexpr (std::is_invocable_v<What>)
+        fault(std::string(kNames[id]) + ": " + what());
+    else
+        fault(std::string(kNames[id]) + ": " + what);
 }
 
 void expect_reg(int id, const char* reg, uint32_t got, uint32_t want) {
-    expect(got == want, id, std::string(reg) + " = " + hex(got) + ", expected " + hex(want));
+    expect(got == want, id,
+           [&] { return std::string(reg) + " = " + hex(got) + ", expected " + hex(want); });
 }
 
 bool all_zero(const void* p, size_t n) {
@@ -70,28 +79,30 @@ Cell* as_cell(uint32_t v) { return reinterpret_cast<Cell*>(static_cast<uintptr_t
 void check_source_block(const char* text) {
     int32_t header[2];
     std::memcpy(header, text - HOST_STRING_HEADER, sizeof header);
-    expect(header[0] == HOST_STRING_LITERAL_REFCOUNT, R_ASSIGN_STRING,
-           "source block's reference count is " + std::to_string(header[0]) + ", expected -1");
-    expect(header[1] == static_cast<int32_t>(std::strlen(text)), R_ASSIGN_STRING,
-           "source block's length is " + std::to_string(header[1]) + ", the text has " +
-               std::to_string(std::strlen(text)) + " bytes");
+    expect(header[0] == HOST_STRING_LITERAL_REFCOUNT, R_ASSIGN_STRING, [&] {
+        return "source block's reference count is " + std::to_string(header[0]) + ", expected -1";
+    });
+    expect(header[1] == static_cast<int32_t>(std::strlen(text)), R_ASSIGN_STRING, [&] {
+        return "source block's length is " + std::to_string(header[1]) + ", the text has " +
+               std::to_string(std::strlen(text)) + " bytes";
+    });
 }
 
 // Argument records: zero-filled around the fields set, texts borrowed from live cells.
 void check_record(int id, const HostCallArg& r, int i) {
-    std::string at = "record " + std::to_string(i) + ": ";
-    expect(r.reserved0 == 0 && r.reserved1 == 0, id, at + "reserved words are not zero");
+    auto at = [i](const char* what) { return "record " + std::to_string(i) + ": " + what; };
+    expect(r.reserved0 == 0 && r.reserved1 == 0, id, [&] { return at("reserved words are not zero"); });
     if (r.kind == HOST_KIND_NUMBER) {
-        expect(r.text == nullptr, id, at + "a number record with a text pointer");
+        expect(r.text == nullptr, id, [&] { return at("a number record with a text pointer"); });
     } else if (r.kind == HOST_KIND_TEXT) {
-        expect(all_zero(&r.real, sizeof r.real), id, at + "a text record with a real");
+        expect(all_zero(&r.real, sizeof r.real), id, [&] { return at("a text record with a real"); });
         if (r.text) {
             Cell* owner = string_owner(r.text);
             expect(owner && is_live_cell(owner) && *owner == r.text, id,
-                   at + "text is not the string of a live cell");
+                   [&] { return at("text is not the string of a live cell"); });
         }
     } else {
-        expect(false, id, at + "kind " + std::to_string(r.kind));
+        expect(false, id, [&] { return at("kind ") + std::to_string(r.kind); });
     }
 }
 
@@ -138,7 +149,7 @@ uint32_t built_in(int id, const Registers& r) {
     static const int kExpected[R_COUNT] = {0, 0, 0, 0, 0, -1, 1, 2, 1, 1, 3};
     if (kExpected[id] >= 0) expect_reg(id, "ECX (count)", r.ecx, static_cast<uint32_t>(kExpected[id]));
     if (count < 1 || count > 100000 || !records) {
-        expect(false, id, "count " + std::to_string(count));
+        expect(false, id, [&] { return "count " + std::to_string(count); });
         return eax;
     }
     for (int i = 0; i < count; ++i) check_record(id, records[i], i);
@@ -148,7 +159,7 @@ uint32_t built_in(int id, const Registers& r) {
         case R_EXECUTE_SCRIPT: {
             expect(records[0].kind == HOST_KIND_NUMBER, id, "record 0 is not the script index");
             auto it = s.scripts.find(records[0].real);
-            expect(it != s.scripts.end(), id, "no host script " + num(records[0].real));
+            expect(it != s.scripts.end(), id, [&] { return "no host script " + num(records[0].real); });
             if (it != s.scripts.end()) write_result(result, it->second(records, count));
             break;
         }
@@ -156,10 +167,11 @@ uint32_t built_in(int id, const Registers& r) {
         case R_LIST_GET:
         case R_LIST_DONE: {
             double h = records[0].real;
-            expect(records[0].kind == HOST_KIND_NUMBER && h == std::trunc(h), id, "handle " + num(h));
+            expect(records[0].kind == HOST_KIND_NUMBER && h == std::trunc(h), id,
+                   [&] { return "handle " + num(h); });
             int32_t handle = static_cast<int32_t>(h);
             auto it = s.lists.find(handle);
-            expect(it != s.lists.end(), id, "no list " + num(h));
+            expect(it != s.lists.end(), id, [&] { return "no list " + num(h); });
             if (it == s.lists.end()) break;
             if (id == R_LIST_SIZE) {
                 auto sz = s.list_sizes.find(handle);
@@ -168,7 +180,7 @@ uint32_t built_in(int id, const Registers& r) {
                 double pos = records[1].real;
                 bool ok = records[1].kind == HOST_KIND_NUMBER && pos >= 0 && pos < it->second.size() &&
                           pos == std::trunc(pos);
-                expect(ok, id, "position " + num(pos));
+                expect(ok, id, [&] { return "position " + num(pos); });
                 if (ok) write_result(result, it->second[static_cast<size_t>(pos)]);
             } else if (id == R_LIST_DONE && s.list_done_hook) {
                 s.list_done_hook();
@@ -206,7 +218,7 @@ uint32_t cell_routine(int id, const Registers& r) {
             expect_reg(id, "EBX", r.ebx, r.eax);
             const char* text = reinterpret_cast<const char*>(static_cast<uintptr_t>(r.edx));
             if (!is_live_cell(cell) || !text) {
-                expect(false, id, "cell " + hex(r.eax) + " or text " + hex(r.edx));
+                expect(false, id, [&] { return "cell " + hex(r.eax) + " or text " + hex(r.edx); });
                 return eax;
             }
             check_source_block(text);
@@ -220,7 +232,7 @@ uint32_t cell_routine(int id, const Registers& r) {
         case R_DISPOSE_CELL:
             if (id == R_DISPOSE_CELL) expect_reg(id, "EDX (descriptor)", r.edx, STRING_TYPE_DESCRIPTOR);
             if (!is_live_cell(cell)) {
-                expect(false, id, "cell " + hex(r.eax) + " is not live");
+                expect(false, id, [&] { return "cell " + hex(r.eax) + " is not live"; });
                 return eax;
             }
             if (*cell) release_host_string(*cell, cell, kNames[id]);

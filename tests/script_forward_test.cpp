@@ -453,3 +453,33 @@ TEST_F(ScriptForwardTest, HostScriptMayCallExportsAgain) {
 }
 
 }  // namespace
+
+namespace {
+
+// A forwarder finds its index again by its name string's address, and a collected
+// string's address may pass to another name: every call must still reach its own
+// script, round after round of engines, names and garbage.
+TEST_F(ScriptForwardTest, EveryCallReachesItsOwnScriptAcrossEnginesAndGarbage) {
+    for (int round = 0; round < 6; ++round) {
+        open(1);
+        std::string source = "local seen = {}\n";
+        for (int i = 0; i < 40; ++i) {
+            const double index = 5000 + round * 100 + i;
+            standin::set_script(index, [index](const HostCallArg*, int) { return Value::number(index); });
+            const std::string name = "fw_round" + std::to_string(round) + "_" + std::to_string(i);
+            bind(1, name.c_str(), index);
+            source += "seen[" + std::to_string(i) + "] = " + name + "\n";
+        }
+        source += "for pass = 1, 5 do\n"
+                  "  for i = 0, 39 do\n"
+                  "    local junk = {} for k = 1, 50 do junk[k] = tostring(k * pass) .. i end\n"
+                  "    assert(seen[i]() == " + std::to_string(5000 + round * 100) + " + i, 'call ' .. i)\n"
+                  "  end\n"
+                  "  collectgarbage()\n"
+                  "end\n";
+        check(1, source);
+        close(1);
+    }
+}
+
+}  // namespace
