@@ -1,0 +1,257 @@
+// varnel's hot paths timed against their floors.
+//
+//   varnel_bench [--reps N] [--min-ms M] [--ops K] [--only TEXT]
+//
+// For each case: nanoseconds per operation through varnel (median of N
+// repetitions, default 15), the same for the floor (bench/floor.h) measured in
+// turns with it, and their ratio (the median of each pair's ratio: on a busy
+// machine it holds steadier than a ratio of medians). A repetition runs as many
+// operations as take varnel about M milliseconds (default 10), or K when given
+// (for a profiler, which makes calibrating slow). --only checks and times just the
+// cases whose name holds TEXT. Before timing, each case is run once with the
+// stand-in's call log on: varnel and the floor must make exactly the same host
+// calls, and leave no fault, report, cell or host string behind; if not, the
+// program says so and exits with 1.
+#include <algorithm>
+#include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <set>
+#include <string>
+#include <vector>
+
+extern "C" {
+#include <lua.h>
+}
+
+#include "bench/floor.h"
+#include "bench/timing.h"
+#include "extension/varnel_exports.h"
+#include "standin/standin.h"
+
+namespace {
+
+constexpr double kEngine = 1;
+constexpr int32_t kDriveBase = 1000000;  // list handle kDriveBase + n: the list {n}
+
+// The same text runs in varnel's engine, where the bench_script_* names are bound
+// by script_register, and in the floor's state, where they are floor_forward.
+const char kSource[] = R"lua(
+function loop_script_0(n)
+  local f = bench_script_0
+  for i = 1, n do f() end
+  return 0
+end
+function loop_script_3(n)
+  local f = bench_script_3
+  for i = 1, n do f(1.5, 2.5, 3.5) end
+  return 0
+end
+function loop_script_t(n)
+  local f = bench_script_t
+  for i = 1, n do f("alpha", "beta") end
+  return 0
+end
+function loop_draw_text(n)
+  local f = draw_text
+  for i = 1, n do f(1, 2, "hello") end
+  return 0
+end
+-- Receives the entries and leaves them be: a vararg function would build a table
+-- of them at each call, and the figures would measure Lua's collector.
+function on_event()
+  return 0
+end
+)lua";
+
+const FloorScript kScripts[] = {{"bench_script_0", 10}, {"bench_script_3", 11}, {"bench_script_t", 12}};
+
+struct Case {
+    std::string label;
+    double target;          // the ratio the case should stay within
+    Runner varnel, floor;
+    bool loop;              // a Lua loop, which varnel runs inside a driving event
+    int entries;            // an event's list length
+};
+
+double g_verdicts = 0;  // every side adds its verdicts: 1.0 per operation when all is well
+lua_State* g_floor = nullptr;
+std::set<int> g_drives;
+
+// Runs the Lua loop in varnel's engine, driven by one event whose list is {n}.
+void varnel_loop(const char* loop, int n) {
+    const int32_t h = kDriveBase + n;
+    if (g_drives.insert(n).second) standin::set_list(h, {standin::Value::number(n)});
+    g_verdicts += script_event(kEngine, loop, h) * n;
+}
+
+// The host calls of the event that drives a loop of n in varnel's engine, which
+// come before the loop's own.
+std::vector<std::string> drive_calls(int n) {
+    const std::string h = std::to_string(kDriveBase + n);
+    return {"list_size " + h, "list_get " + h + ", 0", "finalize", "list_done " + h};
+}
+
+Case loop_case(const char* label, const char* loop, double target) {
+    return Case{label, target, [loop](int n) { varnel_loop(loop, n); },
+                [loop](int n) { g_verdicts += floor_loop(g_floor, loop, n) * n; }, true, 0};
+}
+
+Case event_case(const char* label, int32_t h, std::vector<standin::Value> entries, double target) {
+    const int count = static_cast<int>(entries.size());
+    standin::set_list(h, std::move(entries));
+    return Case{label, target,
+                [h](int n) { for (int i = 0; i < n; ++i) g_verdicts += script_event(kEngine, "on_event", h); },
+                [h](int n) { for (int i = 0; i < n; ++i) g_verdicts += floor_event(g_floor, "on_event", h); },
+                false, count};
+}
+
+std::vector<standin::Value> numbers(int n) {
+    std::vector<standin::Value> v;
+    for (int i = 0; i < n; ++i) v.push_back(standin::Value::number(i + 0.5));
+    return v;
+}
+
+std::vector<standin::Value> texts(int n) {
+    std::vector<standin::Value> v;
+    for (int i = 0; i < n; ++i) v.push_back(standin::Value::text_of("entry " + std::to_string(i)));
+    return v;
+}
+
+void set_up_host() {
+    standin::install();
+    standin::reset();
+    standin::set_script(10, [](const HostCallArg*, int) { return standin::Value::number(1); });
+    standin::set_script(11, [](const HostCallArg*, int) { return standin::Value::number(1); });
+    standin::set_script(12, [](const HostCallArg*, int) { return standin::Value::text_of("gamma"); });
+    const char* path = "varnel_bench.lua";
+    std::ofstream(path, std::ios::binary) << kSource;
+    state(kEngine);
+    for (const FloorScript& s : kScripts) script_register(kEngine, s.name, s.index);
+    load(kEngine, path);
+    std::remove(path);
+    g_floor = open_floor_state(kSource, kScripts, 3);
+}
+
+void print_lines(const char* side, const std::vector<std::string>& lines) {
+    std::printf("  %s made %zu host calls:\n", side, lines.size());
+    for (const std::string& l : lines) std::printf("    %s\n", l.c_str());
+}
+
+// Two operations of each side with the call log on: the same host calls, and
+// nothing left behind. Prints what differs.
+bool check(const Case& c) {
+    const int n = 2;
+    bool ok = true;
+    standin::set_logging(true);
+    standin::calls().clear();
+    g_verdicts = 0;
+    c.varnel(n);
+    std::vector<std::string> mine = standin::calls();
+    standin::calls().clear();
+    c.floor(n);
+    const std::vector<std::string> floor = standin::calls();
+    standin::set_logging(false);
+    standin::draws().clear();
+    if (c.loop) {
+        const std::vector<std::string> drive = drive_calls(n);
+        if (mine.size() < drive.size() || !std::equal(drive.begin(), drive.end(), mine.begin())) {
+            std::printf("%s: the driving event's calls are not as expected\n", c.label.c_str());
+            print_lines("varnel", mine);
+            return false;
+        }
+        mine.erase(mine.begin(), mine.begin() + static_cast<std::ptrdiff_t>(drive.size()));
+    }
+    if (mine != floor) {
+        std::printf("%s: varnel and the floor differ\n", c.label.c_str());
+        print_lines("varnel", mine);
+        print_lines("the floor", floor);
+        ok = false;
+    }
+    if (g_verdicts != 2.0 * n) {
+        std::printf("%s: verdicts add up to %g, not %d\n", c.label.c_str(), g_verdicts, 2 * n);
+        ok = false;
+    }
+    for (const std::string& f : standin::faults()) std::printf("%s: fault: %s\n", c.label.c_str(), f.c_str());
+    for (const standin::Arg& a : standin::errors())
+        std::printf("%s: error report %s\n", c.label.c_str(), standin::show(a).c_str());
+    if (!standin::faults().empty() || !standin::errors().empty()) ok = false;
+    if (standin::live_cells() || standin::live_strings()) {
+        std::printf("%s: left behind:\n%s", c.label.c_str(), standin::ledger_report().c_str());
+        ok = false;
+    }
+    standin::faults().clear();
+    standin::errors().clear();
+    return ok;
+}
+
+const char* kBuild =
+#if defined(_WIN32)
+    "Windows build";
+#else
+    "Linux build";
+#endif
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int reps = 15;
+    double min_ms = 10;
+    int ops = 0;
+    const char* only = "";
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (!std::strcmp(argv[i], "--reps")) reps = std::atoi(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--min-ms")) min_ms = std::atof(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--ops")) ops = std::atoi(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--only")) only = argv[i + 1];
+    }
+    if (reps < 1) reps = 1;
+    set_up_host();
+
+    std::vector<Case> cases;
+    cases.push_back(loop_case("forward f() -> number", "loop_script_0", 1.2));
+    cases.push_back(loop_case("forward f(3 numbers) -> number", "loop_script_3", 1.2));
+    cases.push_back(loop_case("forward f(2 texts) -> text", "loop_script_t", 1.5));
+    cases.push_back(event_case("script_event, empty list", 1, {}, 1.2));
+    cases.push_back(event_case("script_event, 8 numbers", 2, numbers(8), 1.2));
+    cases.push_back(event_case("script_event, 8 texts", 3, texts(8), 1.5));
+    cases.push_back(event_case("script_event, 64 numbers", 4, numbers(64), 1.2));
+    cases.push_back(event_case("script_event, 1,000 numbers", 5, numbers(1000), 1.2));
+    cases.push_back(loop_case("draw_text(1, 2, \"hello\")", "loop_draw_text", 1.5));
+
+    bool same = true;
+    for (const Case& c : cases)
+        if (c.label.find(only) != std::string::npos) same = check(c) && same;
+    if (!same) return 1;
+
+    std::printf("varnel against the floor, %s: ns per operation, median of %d repetitions\n", kBuild, reps);
+    std::printf("%-34s %9s %10s %10s %7s %7s\n", "case", "ops/rep", "varnel", "floor", "ratio", "target");
+    std::vector<Figures> figures;
+    for (const Case& c : cases) {
+        if (c.label.find(only) == std::string::npos) {
+            figures.push_back(Figures{0, 0, 0, 0});
+            continue;
+        }
+        const Figures f = measure(c.varnel, c.floor, ops > 0 ? ops : calibrate(c.varnel, min_ms), reps);
+        std::printf("%-34s %9d %10.1f %10.1f %7.3f %5.1fx %s\n", c.label.c_str(), f.count, f.varnel_ns,
+                    f.floor_ns, f.ratio, c.target, f.ratio <= c.target ? "" : " over");
+        std::fflush(stdout);
+        figures.push_back(f);
+    }
+    // script_event's cost per entry beyond the empty list: flat when it grows linearly.
+    const Figures* empty = nullptr;
+    for (std::size_t i = 0; i < cases.size(); ++i)
+        if (!cases[i].loop && cases[i].entries == 0 && figures[i].count) empty = &figures[i];
+    if (empty) std::printf("%-34s %9s %10s %10s\n", "script_event, ns per entry", "", "varnel", "floor");
+    for (std::size_t i = 0; empty && i < cases.size(); ++i) {
+        const int n = cases[i].entries;
+        if (cases[i].loop || n == 0 || !figures[i].count) continue;
+        std::printf("  %-42s %10.1f %10.1f\n", cases[i].label.c_str() + std::strlen("script_event, "),
+                    (figures[i].varnel_ns - empty->varnel_ns) / n, (figures[i].floor_ns - empty->floor_ns) / n);
+    }
+    destroy(kEngine);
+    lua_close(g_floor);
+    return standin::faults().empty() && !standin::live_cells() && !standin::live_strings() ? 0 : 1;
+}
