@@ -1,0 +1,40 @@
+# cmake -DRUNNER=... [-DEMULATOR=...] -DLUA=... -DDIR=... -DSAMPLE=... -DOUT=... -P compare_sample.cmake
+#
+# Runs the Lua file SAMPLE (in DIR) through the standalone interpreter LUA and
+# through RUNNER (run_sample, under EMULATOR when cross-compiled) and fails unless
+# both print the same bytes. When the interpreter ends on an error, the expected
+# output ends with "error: " and the first line of its message, which is what
+# varnel hands to the host's error routine. Both outputs are left in OUT.
+foreach(v RUNNER LUA DIR SAMPLE OUT)
+  if(NOT DEFINED ${v})
+    message(FATAL_ERROR "compare_sample: ${v} not given")
+  endif()
+endforeach()
+
+execute_process(COMMAND ${LUA} ${SAMPLE}.lua
+  WORKING_DIRECTORY ${DIR} INPUT_FILE /dev/null
+  OUTPUT_VARIABLE expected ERROR_VARIABLE lua_err RESULT_VARIABLE lua_rc)
+if(NOT lua_rc EQUAL 0)
+  string(REGEX MATCH "^[^\n]*" first_line "${lua_err}")
+  string(REGEX REPLACE "^[^:]*: " "" message "${first_line}")
+  string(APPEND expected "error: ${message}\n")
+endif()
+
+execute_process(COMMAND ${EMULATOR} ${RUNNER} ${SAMPLE}.lua
+  WORKING_DIRECTORY ${DIR} INPUT_FILE /dev/null
+  OUTPUT_VARIABLE got ERROR_VARIABLE run_err RESULT_VARIABLE run_rc)
+
+file(MAKE_DIRECTORY ${OUT})
+file(WRITE ${OUT}/${SAMPLE}.expected "${expected}")
+file(WRITE ${OUT}/${SAMPLE}.got "${got}")
+if(NOT run_rc EQUAL 0)
+  message(FATAL_ERROR "${SAMPLE}: run_sample exited with ${run_rc}\n${run_err}")
+endif()
+if(NOT got STREQUAL expected)
+  string(LENGTH "${expected}" n_expected)
+  string(LENGTH "${got}" n_got)
+  message(FATAL_ERROR "${SAMPLE}: outputs differ (${n_expected} bytes from ${LUA}, ${n_got} from varnel): "
+                      "compare ${OUT}/${SAMPLE}.expected and ${OUT}/${SAMPLE}.got")
+endif()
+string(LENGTH "${got}" n)
+message(STATUS "${SAMPLE}: ${n} bytes, identical")

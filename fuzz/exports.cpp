@@ -1,0 +1,172 @@
+// The driver's calls of the five exports. Each one keeps the model of engines up
+// to date and checks what the model says the call must do: every export returns
+// 1.0 (script_event 1.0 or 0.0), a call on an id with no engine, or on an engine
+// being closed, is reported, and destroy of an engine that is running Lua code is
+// refused with a report.
+#include <cmath>
+#include <cstdio>
+
+#include "extension/varnel_exports.h"
+#include "fuzz/driver.h"
+
+std::string show_number(double d) {
+    char b[40];
+    if (d == 0 && std::signbit(d)) return "-0";
+    std::snprintf(b, sizeof b, "%.17g", d);
+    return b;
+}
+
+namespace {
+
+// A list handle the host can be given: truncated toward zero it fits 32 bits.
+bool handle_fits(double list) { return list > -2147483649.0 && list < 2147483648.0; }
+
+std::string shown(const std::string& s) {
+    std::string out = "\"";
+    for (unsigned char c : s.substr(0, 40)) {
+        if (c >= 0x20 && c < 0x7F && c != '"') {
+            out += static_cast<char>(c);
+        } else {
+            char esc[8];
+            std::snprintf(esc, sizeof esc, "\\x%02X", c);
+            out += esc;
+        }
+    }
+    if (s.size() > 40) out += "...(" + std::to_string(s.size()) + " bytes)";
+    return out + "\"";
+}
+
+// Marks an export in progress for the hooks' choice of ids.
+class Active {
+public:
+    Active(std::vector<double>& active, int& depth, double id) : active_(active), depth_(depth) {
+        active_.push_back(id);
+        ++depth_;
+    }
+    ~Active() {
+        active_.pop_back();
+        --depth_;
+    }
+    Active(const Active&) = delete;
+    Active& operator=(const Active&) = delete;
+
+private:
+    std::vector<double>& active_;
+    int& depth_;
+};
+
+}  // namespace
+
+Driver::EngineModel* Driver::model(double id) {
+    if (std::isnan(id)) return nullptr;
+    auto it = engines_.find(id);
+    return it == engines_.end() ? nullptr : &it->second;
+}
+
+uint64_t Driver::reports() const { return standin::call_count(R_REPORT_ERROR); }
+
+void Driver::note(const std::string& what) {
+    std::string line(static_cast<size_t>(depth_) * 2, ' ');
+    line += what;
+    if (verbose_) std::printf("%s\n", line.c_str());
+    if (trace_.size() < 400) trace_.push_back(line);
+}
+
+void Driver::check(bool ok, const std::string& what) {
+    if (!ok && failure_.empty()) failure_ = what;
+}
+
+void Driver::call_state(double id) {
+    note("state(" + show_number(id) + ")");
+    ++counts_.state;
+    const EngineModel* m = model(id);
+    const bool creates = !m && !std::isnan(id);
+    const bool refused = std::isnan(id) || (m && m->closing);
+    const uint64_t before = reports();
+    double r;
+    {
+        Active a(active_, depth_, id);
+        r = state(id);
+    }
+    check(r == 1.0, "state(" + show_number(id) + ") returned " + show_number(r));
+    if (refused) check(reports() > before, "state(" + show_number(id) + ") was not reported");
+    if (creates) engines_[id] = EngineModel{};
+}
+
+void Driver::call_load(double id, const std::string& path) {
+    note("load(" + show_number(id) + ", " + shown(path) + ")");
+    ++counts_.load;
+    EngineModel* m = model(id);
+    const bool runs = m && !m->closing;
+    const uint64_t before = reports();
+    if (runs) ++m->running;
+    double r;
+    {
+        Active a(active_, depth_, id);
+        r = load(id, path.c_str());
+    }
+    if (runs) --m->running;
+    check(r == 1.0, "load(" + show_number(id) + ") returned " + show_number(r));
+    if (!runs) check(reports() > before, "load(" + show_number(id) + ") without an engine was not reported");
+}
+
+void Driver::call_destroy(double id) {
+    note("destroy(" + show_number(id) + ")");
+    ++counts_.destroy;
+    EngineModel* m = model(id);
+    const bool closes = m && m->running == 0 && !m->closing;
+    if (m && m->running > 0) ++counts_.refused_destroys;
+    const uint64_t before = reports();
+    if (closes) m->closing = true;
+    double r;
+    {
+        Active a(active_, depth_, id);
+        r = destroy(id);
+    }
+    check(r == 1.0, "destroy(" + show_number(id) + ") returned " + show_number(r));
+    if (closes) {
+        engines_.erase(id);
+    } else {
+        check(reports() > before, "destroy(" + show_number(id) + ") was not refused with a report" +
+                                      (m ? " (the engine is running or closing)" : " (no engine)"));
+    }
+}
+
+void Driver::call_register(double id, const std::string& name, double index) {
+    note("script_register(" + show_number(id) + ", " + shown(name) + ", " + show_number(index) + ")");
+    ++counts_.script_register;
+    EngineModel* m = model(id);
+    const bool runs = m && !m->closing;
+    const uint64_t before = reports();
+    if (runs) ++m->running;
+    double r;
+    {
+        Active a(active_, depth_, id);
+        r = script_register(id, name.c_str(), index);
+    }
+    if (runs) --m->running;
+    check(r == 1.0, "script_register(" + show_number(id) + ") returned " + show_number(r));
+    if (!runs) check(reports() > before, "script_register(" + show_number(id) + ") without an engine was not reported");
+}
+
+void Driver::call_event(double id, const std::string& name, double list) {
+    note("script_event(" + show_number(id) + ", " + shown(name) + ", " + show_number(list) + ")");
+    ++counts_.script_event;
+    EngineModel* m = model(id);
+    const bool runs = handle_fits(list) && m && !m->closing;
+    const uint64_t before = reports();
+    if (runs) ++m->running;
+    double r;
+    {
+        Active a(active_, depth_, id);
+        r = script_event(id, name.c_str(), list);
+    }
+    if (runs) --m->running;
+    note("  -> " + show_number(r));
+    check(r == 1.0 || r == 0.0, "script_event(" + show_number(id) + ") returned " + show_number(r));
+    if (!runs) {
+        check(r == 1.0, "script_event(" + show_number(id) + ") that cannot run returned " + show_number(r));
+        check(reports() > before, "script_event(" + show_number(id) + ", " + show_number(list) +
+                                      ") that cannot run was not reported");
+    }
+}
