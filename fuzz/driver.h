@@ -65,6 +65,10 @@ private:
     void call_load(double id, const std::string& path);
     void call_destroy(double id);
     void call_register(double id, const std::string& name, double index);
+    // Runs an export that works on the engine of id (load, script_register), counting
+    // the engine as running meanwhile, and checks its result and its refusal.
+    template <typename Call>
+    void call_on_engine(const char* what, double id, Call call);
     void call_event(double id, const std::string& name, double list);
 
     // Random inputs.

@@ -93,9 +93,8 @@ void Driver::call_state(double id) {
     if (creates) engines_[id] = EngineModel{};
 }
 
-void Driver::call_load(double id, const std::string& path) {
-    note("load(" + show_number(id) + ", " + shown(path) + ")");
-    ++counts_.load;
+template <typename Call>
+void Driver::call_on_engine(const char* what, double id, Call call) {
     EngineModel* m = model(id);
     const bool runs = m && !m->closing;
     const uint64_t before = reports();
@@ -103,11 +102,17 @@ void Driver::call_load(double id, const std::string& path) {
     double r;
     {
         Active a(active_, depth_, id);
-        r = load(id, path.c_str());
+        r = call();
     }
     if (runs) --m->running;
-    check(r == 1.0, "load(" + show_number(id) + ") returned " + show_number(r));
-    if (!runs) check(reports() > before, "load(" + show_number(id) + ") without an engine was not reported");
+    check(r == 1.0, std::string(what) + "(" + show_number(id) + ") returned " + show_number(r));
+    if (!runs) check(reports() > before, std::string(what) + "(" + show_number(id) + ") without an engine was not reported");
+}
+
+void Driver::call_load(double id, const std::string& path) {
+    note("load(" + show_number(id) + ", " + shown(path) + ")");
+    ++counts_.load;
+    call_on_engine("load", id, [&] { return load(id, path.c_str()); });
 }
 
 void Driver::call_destroy(double id) {
@@ -135,18 +140,7 @@ void Driver::call_destroy(double id) {
 void Driver::call_register(double id, const std::string& name, double index) {
     note("script_register(" + show_number(id) + ", " + shown(name) + ", " + show_number(index) + ")");
     ++counts_.script_register;
-    EngineModel* m = model(id);
-    const bool runs = m && !m->closing;
-    const uint64_t before = reports();
-    if (runs) ++m->running;
-    double r;
-    {
-        Active a(active_, depth_, id);
-        r = script_register(id, name.c_str(), index);
-    }
-    if (runs) --m->running;
-    check(r == 1.0, "script_register(" + show_number(id) + ") returned " + show_number(r));
-    if (!runs) check(reports() > before, "script_register(" + show_number(id) + ") without an engine was not reported");
+    call_on_engine("script_register", id, [&] { return script_register(id, name.c_str(), index); });
 }
 
 void Driver::call_event(double id, const std::string& name, double list) {
