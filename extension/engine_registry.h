@@ -4,12 +4,22 @@
 
 struct lua_State;
 
+// A name script_event found a global function for: its bytes, and the registry
+// slot holding it as a Lua string, the key to look the global up again with.
+struct KnownEvent {
+    int ref;
+    char name[28];  // with the ending zero; longer names are not kept
+};
+constexpr int kKnownEvents = 8;
+
 struct Engine {
     lua_State* L;
     int running;      // how many exports are at work in the engine: from before their Lua
                       // code runs until the host routines they call afterwards return
     bool closing;     // lua_close is under way; no export may touch the engine
     int runner_ref;   // registry slot of the engine's cached job runner
+    KnownEvent known_events[kKnownEvents];  // the first names script_event called
+    int known_count;
 };
 
 // Keyed by the id as the host gave it, ordered by < on doubles: 0 and -0 are one

@@ -79,7 +79,7 @@ double VARNEL_CDECL state(double id) {
         lua_close(L);
         return 1.0;
     }
-    if (!add_state(id, Engine{L, 0, false, job.runner_ref})) {
+    if (!add_state(id, Engine{L, 0, false, job.runner_ref, {}, 0})) {
         report_failure("state: not enough memory to register engine %.14g", id);
         lua_close(L);
     }

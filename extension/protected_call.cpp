@@ -20,13 +20,14 @@ struct ProtectedJob {
 // call hook run before the runner starts) finds nothing meant for it.
 ProtectedJob* g_armed = nullptr;
 
-// [-1, +n, e] The job runner: takes its job from the light userdata at 1 and
-// returns the body's n results.
+// [-(nargs + 1), +n, e] The job runner: takes its job from the light userdata on
+// top and returns the body's n results. The arguments below the job are the body's.
 int run_job(lua_State* L) {
-    auto* call = static_cast<ProtectedJob*>(lua_touserdata(L, 1));
+    const int top = lua_gettop(L);
+    auto* call = top > 0 ? static_cast<ProtectedJob*>(lua_touserdata(L, top)) : nullptr;
     if (!call || call != g_armed) return luaL_error(L, "varnel: job runner called from Lua");
     g_armed = nullptr;
-    lua_settop(L, 0);  // -1
+    lua_settop(L, -2);  // -1
     return call->body(L, call->job);
 }
 
@@ -59,6 +60,10 @@ int make_job_runner(lua_State* L) {
 }
 
 int run_protected(Engine& engine, JobBody body, void* job, int nresults) noexcept {
+    return run_protected_with(engine, body, job, 0, nresults);
+}
+
+int run_protected_with(Engine& engine, JobBody body, void* job, int nargs, int nresults) noexcept {
     lua_State* L = engine.L;
     const std::size_t mark = pending_cells_mark();
     ++engine.running;
@@ -66,11 +71,29 @@ int run_protected(Engine& engine, JobBody body, void* job, int nresults) noexcep
     if (status == 0) {
         ProtectedJob call{body, job};
         ProtectedJob* const outer = g_armed;
-        lua_pushlightuserdata(L, &call);           // +1
+        if (nargs > 0) lua_insert(L, -(nargs + 1));  // the runner below the arguments
+        lua_pushlightuserdata(L, &call);              // +1 the job above them
         g_armed = &call;
-        status = lua_pcall(L, 1, nresults, 0);     // -2, +nresults or +1 error
+        status = lua_pcall(L, nargs + 1, nresults, 0);  // -(nargs + 2), +nresults or +1 error
         g_armed = outer;
+    } else if (nargs > 0) {
+        lua_insert(L, -(nargs + 1));   // the error value below the arguments
+        lua_settop(L, -(nargs + 1));   // -nargs
     }
+    --engine.running;
+    pending_cells_release_to(mark);
+    return status;
+}
+
+int call_protected(Engine& engine, int nargs, int nresults) noexcept {
+    lua_State* L = engine.L;
+    const std::size_t mark = pending_cells_mark();
+    ++engine.running;
+    // Lua code runs here as it does inside the runner: with no job armed.
+    ProtectedJob* const outer = g_armed;
+    g_armed = nullptr;
+    const int status = lua_pcall(L, nargs, nresults, 0);  // -(nargs + 1), +nresults or +1 error
+    g_armed = outer;
     --engine.running;
     pending_cells_release_to(mark);
     return status;

@@ -10,11 +10,15 @@ struct Engine;
 
 // Free stack slots every export leaves for the next one: entering protected mode
 // pushes the runner and its argument, and when the call fails, turning a number
-// error value into text pushes two more above the error value.
-constexpr int kEntryRoom = 3;
+// error value into text pushes two more above the error value. One slot more is
+// for script_event, which holds the function it found while the host reads the
+// list's size, before it enters protected mode; only one such call does so at a
+// time, so an export called meanwhile still finds the other three.
+constexpr int kEntryRoom = 4;
 
-// Work done inside the runner. The job's slots start empty; it returns the number
-// of results it leaves on top, as a lua_CFunction does. It may raise.
+// Work done inside the runner. The job's slots start with the values handed to it
+// (none from run_protected); it returns the number of results it leaves on top,
+// as a lua_CFunction does. It may raise.
 using JobBody = int (*)(lua_State* L, void* job);
 
 // [-0, +0, m] Makes the engine's job runner and returns its registry slot. Runs
@@ -26,3 +30,11 @@ int make_job_runner(lua_State* L);
 // on 0 the body's results are on top (adjusted to nresults), otherwise the error
 // value is. Host cells orphaned by raises inside are disposed before it returns.
 int run_protected(Engine& engine, JobBody body, void* job, int nresults) noexcept;
+
+// [-nargs, +(nresults | 1), -] As run_protected, handing the nargs values on top
+// to the body, which finds them at 1..nargs.
+int run_protected_with(Engine& engine, JobBody body, void* job, int nargs, int nresults) noexcept;
+
+// [-(nargs + 1), +(nresults | 1), -] Calls the function below the nargs values on
+// top with them, in protected mode and with the same bookkeeping as run_protected.
+int call_protected(Engine& engine, int nargs, int nresults) noexcept;

@@ -1,8 +1,11 @@
 // script_event: calls a global Lua function with the entries of a host list and
 // turns its first result into a verdict.
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 extern "C" {
+#include <lauxlib.h>
 #include <lua.h>
 }
 
@@ -17,11 +20,19 @@ namespace {
 
 struct EventJob {
     const char* name;
+    Engine* engine;
     int32_t h;
+    int32_t count;        // what host_list_size answered
+    bool looked_up;       // the function was found by name inside protected mode
     bool list_released;   // host_list_done has been called
     int32_t too_long;     // entries the stack had no room for, 0 when they fitted
     double verdict;
 };
+
+// Set while a call holds its function on the stack outside protected mode, around
+// the host's list routines, where it takes the one slot of the room beyond what
+// other exports need. Calls made meanwhile take the protected way.
+bool g_holding = false;
 
 // [-?, +0, -] Brings the stack back to height, dropping what a nested export left.
 // Nothing is left almost always, and asking is cheaper than setting.
@@ -55,15 +66,66 @@ void release_list(EventJob& job) noexcept {
     list_done(job.h);
 }
 
-// [-0, +0, e] Calls the named global with the list's entries; stores the verdict.
-// The list routines are host code, which may reach back into this engine through
-// an export: whatever such a call leaves on the stack is dropped before the next
-// push, so the function and its entries stay together.
-int dispatch_event(lua_State* L, void* data) {
+// Whether the texts a and b are the same.
+bool same_text(const char* a, const char* b) noexcept {
+    for (; *a == *b; ++a, ++b)
+        if (*a == '\0') return true;
+    return false;
+}
+
+// Whether the Lua string s of length bytes is the text name. Reads no byte of
+// name past its end. Event names are short: a loop beats a library call.
+bool is_text(const char* s, std::size_t length, const char* name) noexcept {
+    for (std::size_t i = 0; i < length; ++i)
+        if (name[i] == '\0' || name[i] != s[i]) return false;
+    return name[length] == '\0';
+}
+
+// [-0, +(0 | 1), -] Pushes the global function name when the engine knows name
+// and the global is a function. Raw reads only, which cannot raise: a metamethod
+// would run only for a global that is nil. The names are compared as the Lua
+// strings in their slots, where a script may have put anything else.
+bool push_known_function(lua_State* L, const Engine& engine, const char* name) noexcept {
+    for (int i = 0; i < engine.known_count; ++i) {
+        const KnownEvent& known = engine.known_events[i];
+        if (known.name[0] != name[0]) continue;
+        lua_rawgeti(L, LUA_REGISTRYINDEX, known.ref);  // +1 name
+        std::size_t length = 0;
+        const char* text = lua_type(L, -1) == LUA_TSTRING ? lua_tolstring(L, -1, &length) : nullptr;
+        if (text && is_text(text, length, name)) {
+            lua_rawget(L, LUA_GLOBALSINDEX);  // -1 name, +1 global
+            if (lua_type(L, -1) == LUA_TFUNCTION) return true;
+            lua_settop(L, -2);  // -1
+            return false;
+        }
+        lua_settop(L, -2);  // -1
+    }
+    return false;
+}
+
+// [-0, +0, m] Makes the engine know name, once, while there is room for it.
+void remember_name(lua_State* L, Engine& engine, const char* name) {
+    if (engine.known_count == kKnownEvents) return;
+    const std::size_t length = std::strlen(name);
+    if (length >= sizeof engine.known_events[0].name) return;
+    for (int i = 0; i < engine.known_count; ++i)
+        if (same_text(engine.known_events[i].name, name)) return;
+    lua_pushlstring(L, name, length);  // +1
+    const int ref = luaL_ref(L, LUA_REGISTRYINDEX);  // -1
+    KnownEvent& known = engine.known_events[engine.known_count++];
+    known.ref = ref;
+    std::memcpy(known.name, name, length + 1);
+}
+
+// [-1, +0, e] Calls the function at 1, the only slot below, with the list's
+// job.count entries; stores the verdict. The list routines are host code, which
+// may reach back into this engine through an export: whatever such a call leaves
+// on the stack is dropped before the next push, so the function and its entries
+// stay together.
+int call_with_entries(lua_State* L, void* data) {
     EventJob& job = *static_cast<EventJob*>(data);
-    lua_getfield(L, LUA_GLOBALSINDEX, job.name);  // +1 function
-    const int function = lua_gettop(L);
-    const int32_t count = read_list_size(job.h);
+    const int function = 1;
+    const int32_t count = job.count;
     drop_to(L, function);
     // Room for the entries, and for an export that the list routines call meanwhile.
     if (count > 0 && (count >= LUAI_MAXCSTACK || !lua_checkstack(L, count + 1 + kEntryRoom))) {
@@ -80,7 +142,20 @@ int dispatch_event(lua_State* L, void* data) {
     const lua_Integer v = lua_tointeger(L, -1);
     lua_settop(L, -2);  // -1 result
     job.verdict = v == 0 ? 1.0 : 0.0;
+    // Only now, so that no collection step can come between finding the
+    // function and the list routines.
+    if (job.looked_up) remember_name(L, *job.engine, job.name);
     return 0;
+}
+
+// [-0, +0, e] Looks up the named global and reads the list's size, then calls it
+// as call_with_entries does, and remembers the name once the call succeeded.
+int dispatch_event(lua_State* L, void* data) {
+    EventJob& job = *static_cast<EventJob*>(data);
+    lua_getfield(L, LUA_GLOBALSINDEX, job.name);  // +1 function
+    job.looked_up = true;
+    job.count = read_list_size(job.h);
+    return call_with_entries(L, data);
 }
 
 }  // namespace
@@ -102,10 +177,35 @@ double VARNEL_CDECL script_event(double id, const char* name, double list) {
         list_done(h);
         return 1.0;
     }
-    EventJob job{name, h, false, 0, 1.0};
+    EventJob job{name, engine, h, 0, false, false, 0, 1.0};
     lua_State* L = engine->L;
     ++engine->running;  // until the list is let go and any failure reported
-    const int status = run_protected(*engine, dispatch_event, &job, 0);  // +0 or +1 error
+    int status;
+    if (!g_holding && push_known_function(L, *engine, name)) {  // +1 function
+        // Only reading the list's size comes between finding the function and
+        // calling it, as inside dispatch_event; an empty list needs nothing that
+        // can raise, so the function is called directly.
+        const int function = lua_gettop(L);
+        g_holding = true;
+        job.count = read_list_size(h);
+        drop_to(L, function);
+        if (job.count > 0) {
+            g_holding = false;
+            status = run_protected_with(*engine, call_with_entries, &job, 1, 0);  // -1, +0 or +1 error
+        } else {
+            release_list(job);
+            drop_to(L, function);
+            g_holding = false;
+            status = call_protected(*engine, 0, 1);  // -1 function, +1 result or error
+            if (status == 0) {
+                const lua_Integer v = lua_tointeger(L, -1);
+                lua_settop(L, -2);  // -1 result
+                job.verdict = v == 0 ? 1.0 : 0.0;
+            }
+        }
+    } else {
+        status = run_protected(*engine, dispatch_event, &job, 0);  // +0 or +1 error
+    }
     if (status != 0) {
         HostValue message(true, 0.0);
         take_error_value(L, message);  // -1 error

@@ -204,6 +204,28 @@ TEST_F(NestedExportRoom, RegisterFromTheErrorRoutineOfAFailedEvent) {
     EXPECT_EQ(standin::call_count(R_EXECUTE_SCRIPT), 1u);
 }
 
+TEST_F(NestedExportRoom, EventsOfAnEmptyListNestedInListDone) {
+    // An event with an empty list holds its function on the stack while the host
+    // lets the list go; the events nested there, under the same name, must not
+    // each hold one more, or the innermost number error has no room to become text.
+    run(kId, "function regression_room_nest() return 0 end");
+    keep_many_results();
+    standin::set_list(7, {});
+    EXPECT_EQ(script_event(kId, "regression_room_nest", 7), 1.0);  // the name is now known
+    run(kId, "function regression_room_nest() error(7, 0) end");
+    int depth = 0;
+    standin::set_list_done_hook([&] {
+        if (++depth <= 3) {
+            EXPECT_EQ(script_event(kId, "regression_room_nest", 7), 1.0);
+        }
+    });
+    EXPECT_EQ(script_event(kId, "regression_room_nest", 7), 1.0);
+    standin::set_list_done_hook(nullptr);
+    EXPECT_EQ(reports(), (Reports{"7", "7", "7", "7"}));
+    EXPECT_EQ(standin::call_count(R_LIST_DONE), 5u);
+    expect_engine_alive(kId);
+}
+
 TEST_F(NestedExportRoom, ANumberErrorAfterManyResults) {
     keep_many_results();
     run(kId, "error(-4.5, 0)");

@@ -470,6 +470,140 @@ TEST_F(ScriptEvent, ValuesLeftByANestedLoadDoNotBecomeArguments) {
     EXPECT_TRUE(reports().empty()) << joined(reports());
 }
 
+// ---- A name called again -------------------------------------------------------------
+// The engine remembers the last name it was asked for, and finds that global again
+// without entering protected mode first. The host must see no difference.
+
+TEST_F(ScriptEvent, ANameCalledAgainReadsTheListTheSameWay) {
+    standin::set_list(5, {});
+    standin::set_list(6, {Value::number(3), Value::text_of("four")});
+    for (int32_t list : {5, 6}) {
+        std::vector<std::vector<std::string>> runs;
+        for (int i = 0; i < 3; ++i) {
+            clear_logs();
+            EXPECT_EQ(script_event(1, "ev_echo", list), 1.0);
+            runs.push_back(standin::calls());
+        }
+        EXPECT_EQ(runs[1], runs[0]) << list;
+        EXPECT_EQ(runs[2], runs[0]) << list;
+    }
+    EXPECT_EQ(seen(), (std::vector<std::string>{"#2", "number 3", "string four"}));
+    EXPECT_TRUE(reports().empty()) << joined(reports());
+}
+
+TEST_F(ScriptEvent, ErrorOfANameCalledAgainIsReportedOnceAfterTheListIsReleased) {
+    ASSERT_EQ(run(1, "function ev_again_fail(...) if ev_failing then error(select('#', ...) == 0 and 5 or 'ev again', 0) end end"),
+              1.0);
+    standin::set_list(5, {});
+    standin::set_list(6, numbers({1, 2}));
+    EXPECT_EQ(script_event(1, "ev_again_fail", 5), 1.0);  // the name is now known
+    ASSERT_EQ(run(1, "ev_failing = true"), 1.0);
+    for (int i = 0; i < 2; ++i) {
+        clear_logs();
+        EXPECT_EQ(script_event(1, "ev_again_fail", 5), 1.0);
+        EXPECT_EQ(calls_of({"list_", "error"}), (std::vector<std::string>{"list_size 5", "list_done 5", "error \"5\""}));
+        clear_logs();
+        EXPECT_EQ(script_event(1, "ev_again_fail", 6), 1.0);
+        EXPECT_EQ(calls_of({"list_", "error"}),
+                  (std::vector<std::string>{"list_size 6", "list_get 6, 0", "list_get 6, 1", "list_done 6",
+                                            "error \"ev again\""}));
+    }
+}
+
+// The function is the one the global held before the list was read, even when a
+// host routine redefines it meanwhile.
+TEST_F(ScriptEvent, ANameCalledAgainRunsTheFunctionFoundBeforeTheListIsRead) {
+    standin::set_list(5, {});
+    standin::set_list(6, numbers({1}));
+    for (int32_t list : {5, 6}) {
+        ASSERT_EQ(run(1, "function ev_replaced() draw_text(0, 0, 'first') return 0 end"), 1.0);
+        EXPECT_EQ(script_event(1, "ev_replaced", list), 1.0);
+        bool fired = false;
+        standin::set_list_done_hook([&] {
+            if (fired) return;
+            fired = true;
+            EXPECT_EQ(run(1, "function ev_replaced() draw_text(0, 0, 'second') return 1 end"), 1.0);
+        });
+        standin::draws().clear();
+        EXPECT_EQ(script_event(1, "ev_replaced", list), 1.0) << list;
+        standin::set_list_done_hook(nullptr);
+        EXPECT_EQ(seen(), (std::vector<std::string>{"first"})) << list;
+        standin::draws().clear();
+        EXPECT_EQ(script_event(1, "ev_replaced", list), 0.0) << list;
+        EXPECT_EQ(seen(), (std::vector<std::string>{"second"})) << list;
+    }
+    EXPECT_TRUE(reports().empty()) << joined(reports());
+}
+
+// A known name whose global is no longer a function is looked up as any other:
+// through __index when it is nil, through __call when it is a table.
+TEST_F(ScriptEvent, ANameCalledAgainThatIsNoLongerAFunction) {
+    ASSERT_EQ(run(1, "function ev_shifting() return 0 end"), 1.0);
+    standin::set_list(5, {});
+    EXPECT_EQ(script_event(1, "ev_shifting", 5), 1.0);
+    ASSERT_EQ(run(1, "ev_shifting = setmetatable({}, {__call = function(self, ...) draw_text(select('#', ...), 0, "
+                     "'call') return 1 end})"),
+              1.0);
+    EXPECT_EQ(script_event(1, "ev_shifting", 5), 0.0);
+    ASSERT_EQ(run(1, "ev_shifting = nil setmetatable(_G, {__index = function(_, k) return function() "
+                     "draw_text(0, 0, 'index ' .. k) return 0 end end})"),
+              1.0);
+    EXPECT_EQ(script_event(1, "ev_shifting", 5), 1.0);
+    EXPECT_EQ(script_event(1, "ev_shifting", 5), 1.0);
+    EXPECT_EQ(seen(), (std::vector<std::string>{"call", "index ev_shifting", "index ev_shifting"}));
+    ASSERT_EQ(run(1, "setmetatable(_G, nil) ev_shifting = 7"), 1.0);
+    EXPECT_EQ(script_event(1, "ev_shifting", 5), 1.0);
+    ASSERT_EQ(reports().size(), 1u);
+    EXPECT_EQ(reports()[0].rfind("attempt to call a number value", 0), 0u) << reports()[0];
+    EXPECT_EQ(count_of("list_done 5"), 5u);
+}
+
+// The engine knows only a few short names; any other is looked up each time.
+TEST_F(ScriptEvent, ManyNamesAndLongNamesAlternate) {
+    const std::vector<std::string> names = {"ev_n1", "ev_n2", "ev_n3", "ev_n4", "ev_n5", "ev_n6",
+                                            "ev_name_longer_than_the_engine_keeps_at_all"};
+    std::string source;
+    for (size_t i = 0; i < names.size(); ++i)
+        source += "function " + names[i] + "() draw_text(" + std::to_string(i) + ", 0, '" + names[i] +
+                  "') return " + std::to_string(i % 2) + " end\n";
+    ASSERT_EQ(run(1, source), 1.0);
+    standin::set_list(5, {});
+    std::vector<std::string> expected;
+    for (int round = 0; round < 3; ++round) {
+        for (size_t i = 0; i < names.size(); ++i) {
+            EXPECT_EQ(script_event(1, names[i].c_str(), 5), i % 2 ? 0.0 : 1.0) << names[i];
+            expected.push_back(names[i]);
+        }
+    }
+    EXPECT_EQ(seen(), expected);
+    EXPECT_EQ(count_of("list_size 5"), 3 * names.size());
+    EXPECT_EQ(count_of("list_done 5"), 3 * names.size());
+    EXPECT_TRUE(reports().empty()) << joined(reports());
+}
+
+// A script that overwrites what varnel keeps in the registry (the job runner and
+// the remembered name) changes nothing the host sees.
+TEST_F(ScriptEvent, RegistryOverwrittenByAScript) {
+    ASSERT_EQ(run(1, R"(
+function ev_spoil(names_too)
+  local r = debug.getregistry()
+  for k, v in pairs(r) do
+    if type(v) == "function" or (names_too and type(v) == "string") then r[k] = 12345 end
+  end
+end)"), 1.0);
+    standin::set_list(5, {});
+    standin::set_list(6, {Value::number(3), Value::text_of("four")});
+    for (int i = 0; i < 2; ++i) {
+        for (int32_t list : {5, 6, 5}) {
+            EXPECT_EQ(script_event(1, "ev_echo", list), 1.0);
+            ASSERT_EQ(run(1, i == 0 ? "ev_spoil(false)" : "ev_spoil(true)"), 1.0);
+        }
+    }
+    EXPECT_EQ(seen(), (std::vector<std::string>{"#0", "#2", "number 3", "string four", "#0",
+                                                "#0", "#2", "number 3", "string four", "#0"}));
+    EXPECT_TRUE(reports().empty()) << joined(reports());
+}
+
 // ---- The engine's stack -------------------------------------------------------------
 
 // Results and error values an event leaves behind on the stack stay reachable, so a
