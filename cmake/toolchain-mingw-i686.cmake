@@ -22,4 +22,5 @@ find_program(WINE wine)
 if(NOT WINE)
   message(FATAL_ERROR "wine not found: run scripts/setup.sh")
 endif()
-set(CMAKE_CROSSCOMPILING_EMULATOR ${WINE})
+# Through a wrapper: see wine-run.sh for why.
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh)
