@@ -105,7 +105,7 @@ int floor_draw_text(lua_State* L) {
     return 0;
 }
 
-double floor_event(lua_State* L, const char* name, double list) {
+double floor_event(lua_State* L, const char* name, double list, bool protect) {
     const int32_t h = static_cast<int32_t>(list);
     lua_getfield(L, LUA_GLOBALSINDEX, name);  // +1 function
     HostCallArg records[2];
@@ -136,7 +136,11 @@ double floor_event(lua_State* L, const char* name, double list) {
     }
     std::memset(&result, 0, sizeof result);
     NexCallFunction(HOST_LIST_DONE, records, 1, &result);
-    lua_call(L, count > 0 ? count : 0, 1);  // -(n + 1), +1 result
+    const int n = count > 0 ? count : 0;
+    if (!protect)
+        lua_call(L, n, 1);  // -(n + 1), +1 result
+    else if (lua_pcall(L, n, 1, 0) != 0)  // -(n + 1), +1 result or error
+        give_up(lua_tolstring(L, -1, nullptr));
     const lua_Integer v = lua_tointeger(L, -1);
     lua_settop(L, -2);  // -1 result
     return v == 0 ? 1.0 : 0.0;

@@ -15,8 +15,10 @@ int floor_forward(lua_State* L);
 int floor_draw_text(lua_State* L);
 
 // [-0, +0, e] The event: calls the global name with the entries of list h and
-// returns 1.0 when its first result is 0, else 0.0. Texts up to 55 bytes.
-double floor_event(lua_State* L, const char* name, double list);
+// returns 1.0 when its first result is 0, else 0.0. Texts up to 55 bytes. With
+// protect, the function runs under lua_pcall, as anything that must survive a
+// script error has to call it: a reference, not the floor.
+double floor_event(lua_State* L, const char* name, double list, bool protect = false);
 
 // [-0, +0, e] Calls the global loop with n and pops its result. Returns 1.0 when
 // that result is 0, else 0.0, as script_event would.
