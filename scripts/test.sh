@@ -12,5 +12,6 @@ for preset in "${presets[@]}"; do
   echo "=== $preset"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"
-  ctest --preset "$preset"
+  # Each test has its own limit (CMakePresets.json); this one is for CTest itself.
+  timeout --kill-after=30 1800 ctest --preset "$preset"
 done

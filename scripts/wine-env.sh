@@ -4,7 +4,7 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 if [ ! -f "${WINEPREFIX:-$HOME/.wine}/system.reg" ]; then
   wineboot --init >/dev/null 2>&1 </dev/null || true
-  wineserver -w   # the server that made the prefix ends; a persistent one follows
+  timeout 120 wineserver -w || true  # the server that made the prefix ends first
 fi
 wineserver -p >/dev/null 2>&1 </dev/null || true
 # The first program after the server starts also starts Wine's services, which keep
