@@ -1,0 +1,30 @@
+-- A HOST file for varnel-run: it stands in for the game that runs demo.lua.
+--
+--   varnel-run examples/demo.lua examples/demo_host.lua
+--
+-- It runs in varnel-run's own Lua state, not in the script's engine, and returns
+-- what the game would do: the host scripts it registers (in this order, before
+-- the script is loaded) and the events it fires (in this order).
+return {
+  scripts = {
+    -- host_add: the sum of its number arguments; texts count as nothing.
+    { name = "host_add", index = 1, play = function(...)
+        local sum = 0
+        for i = 1, select("#", ...) do
+          local v = select(i, ...)
+          if type(v) == "number" then sum = sum + v end
+        end
+        return sum
+      end },
+    -- host_greet: a text. The empty text ("") reaches the script as nil.
+    { name = "host_greet", index = 2, play = function(who)
+        return "hello, " .. (who ~= "" and who or "stranger")
+      end },
+  },
+  events = {
+    -- Each event calls the script's global function with the list's values.
+    { name = "on_frame", values = { 1, 4, 5.5, "apple" } },
+    { name = "on_frame", values = { 2, 4 } },
+    { name = "on_frame", values = { 3 } },
+  },
+}

@@ -1,0 +1,54 @@
+// The HOST file of varnel-run: a Lua file that stands in for the game. It runs in
+// a Lua state of the runner's own, never in the engine under test, and returns
+//
+//   return {
+//     scripts = { {name = "host_add", index = 1, play = function(...) ... end}, ... },
+//     events  = { {name = "on_frame", values = {1, 4.5, "apple"}}, ... },
+//   }
+//
+// scripts: the host scripts the game registers, in order (a `play` function takes
+// the script's arguments and returns a number or a text). events: the events the
+// game fires, in order, each with the values of its host list (numbers and texts;
+// "" is the empty text).
+#pragma once
+#include <string>
+#include <vector>
+
+#include "host/host_call_arg.h"
+#include "standin/standin.h"
+
+struct lua_State;
+
+namespace runner {
+
+struct HostScript {
+    std::string name;
+    double index;
+    int play_ref;  // the play function, in the HOST state's registry
+};
+
+struct HostEvent {
+    std::string name;
+    std::vector<standin::Value> values;
+};
+
+struct HostFile {
+    lua_State* L = nullptr;  // the runner's own Lua state
+    std::vector<HostScript> scripts;
+    std::vector<HostEvent> events;
+};
+
+// Runs the HOST file at path and reads what it returned into host. False, with
+// one line in message, when the file cannot be run or is not a HOST file.
+bool read_host_file(const char* path, HostFile& host, std::string& message);
+
+// Plays script with the count records of a host script call (args[0] is the
+// script index, the script's own arguments follow). False, with one line in
+// message, when the play function raised or returned something else than a
+// number or a text.
+bool play_script(HostFile& host, const HostScript& script, const HostCallArg* args, int count,
+                 standin::Value& result, std::string& message);
+
+void close_host_file(HostFile& host);
+
+}  // namespace runner

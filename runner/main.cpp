@@ -1,0 +1,161 @@
+// varnel-run: tries a game script without the game.
+//
+//   varnel-run SCRIPT [HOST]
+//
+// Plays the game on the stand-in host: makes engine 1, registers the HOST file's
+// host scripts in order, loads SCRIPT, fires the HOST file's events in order and
+// closes the engine. Without HOST it only loads SCRIPT. Prints each export it
+// calls, each host call the script makes (with the HOST script's answer), each
+// error report and each verdict, one per line; then the stand-in's ledger.
+//
+// Exit status: 0 all went well; 1 a script error was reported; 2 wrong usage or a
+// HOST file that cannot be used (nothing was run); 3 the stand-in host found a
+// fault, or a HOST play function failed.
+#include <cstdio>
+#include <string>
+
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#endif
+
+#include "extension/varnel_exports.h"
+#include "runner/host_file.h"
+#include "runner/show.h"
+#include "standin/standin.h"
+
+namespace {
+
+constexpr double kEngine = 1;
+constexpr int kExitScriptError = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitFault = 3;
+
+struct Run {
+    runner::HostFile host;
+    std::size_t draws_shown = 0;
+    std::size_t errors_shown = 0;
+    int play_failures = 0;
+};
+
+// The stand-in's hooks take no context.
+Run g_run;
+
+void line(const std::string& text) {
+    std::fputs(text.c_str(), stdout);
+    std::fputc('\n', stdout);
+}
+
+void show_draws() {
+    const auto& draws = standin::draws();
+    for (; g_run.draws_shown < draws.size(); ++g_run.draws_shown) {
+        const standin::Draw& d = draws[g_run.draws_shown];
+        line("  host_draw_text " + runner::show_arg(d.x) + ", " + runner::show_arg(d.y) + ", " +
+             runner::show_arg(d.text));
+    }
+}
+
+void show_errors() {
+    const auto& errors = standin::errors();
+    for (; g_run.errors_shown < errors.size(); ++g_run.errors_shown)
+        line("  host_report_error " + runner::show_arg(errors[g_run.errors_shown]));
+}
+
+standin::Value play(const runner::HostScript& script, const HostCallArg* args, int count) {
+    std::string call = "  host_execute_script";
+    for (int i = 0; i < count; ++i) call += (i ? ", " : " ") + runner::show_record(args[i]);
+    standin::Value result;
+    std::string message;
+    if (runner::play_script(g_run.host, script, args, count, result, message)) {
+        line(call + " -> " + runner::show_value(result));
+        return result;
+    }
+    ++g_run.play_failures;
+    line(call + " -> HOST script " + runner::show_text(script.name.c_str()) + " failed: " + message);
+    return standin::Value::number(0);
+}
+
+std::string show_list(const std::vector<standin::Value>& values) {
+    std::string text = "{";
+    for (std::size_t i = 0; i < values.size(); ++i) text += (i ? ", " : "") + runner::show_value(values[i]);
+    return text + "}";
+}
+
+void play_game(const char* script_path) {
+    for (const runner::HostScript& script : g_run.host.scripts)
+        standin::set_script(script.index, [&script](const HostCallArg* args, int count) {
+            return play(script, args, count);
+        });
+    line("state(1)");
+    state(kEngine);
+    for (const runner::HostScript& script : g_run.host.scripts) {
+        line("script_register(1, " + runner::show_text(script.name.c_str()) + ", " +
+             runner::show_number(script.index) + ")");
+        script_register(kEngine, script.name.c_str(), script.index);
+    }
+    line("load(1, " + runner::show_text(script_path) + ")");
+    load(kEngine, script_path);
+    int32_t handle = 0;
+    for (const runner::HostEvent& event : g_run.host.events) {
+        ++handle;
+        standin::set_list(handle, event.values);
+        line("script_event(1, " + runner::show_text(event.name.c_str()) + ", list " + show_list(event.values) + ")");
+        const double verdict = script_event(kEngine, event.name.c_str(), handle);
+        line("  verdict " + std::string(verdict == 0.0 ? "0.0" : verdict == 1.0 ? "1.0" : runner::show_number(verdict)));
+        standin::remove_list(handle);
+    }
+    line("destroy(1)");
+    destroy(kEngine);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+#if defined(_WIN32)
+    _setmode(_fileno(stdout), _O_BINARY);  // the same bytes on Windows as elsewhere
+    _setmode(_fileno(stderr), _O_BINARY);
+#endif
+    if (argc < 2 || argc > 3) {
+        std::fputs("usage: varnel-run SCRIPT [HOST]\n", stderr);
+        return kExitUsage;
+    }
+    const char* script_path = argv[1];
+    if (argc == 3) {
+        std::string message;
+        if (!runner::read_host_file(argv[2], g_run.host, message)) {
+            std::fprintf(stderr, "varnel-run: HOST file %s: %s\n", argv[2], message.c_str());
+            runner::close_host_file(g_run.host);
+            return kExitUsage;
+        }
+    }
+
+    standin::install();
+    standin::reset();
+    standin::set_draw_hook(show_draws);
+    standin::set_error_hook(show_errors);
+    play_game(script_path);
+
+    const std::size_t faults = standin::faults().size();
+    for (const std::string& fault : standin::faults()) line("fault: " + fault);
+    const std::size_t cells = standin::live_cells(), strings = standin::live_strings();
+    line("ledger: " + std::to_string(cells) + " live cells, " + std::to_string(strings) + " live host strings, " +
+         std::to_string(faults) + " faults");
+    const std::size_t errors = standin::errors().size();
+    int status = 0;
+    std::string why;
+    if (faults || cells || strings) {
+        status = kExitFault;
+        why = "the stand-in host found a fault";
+    } else if (g_run.play_failures) {
+        status = kExitFault;
+        why = std::to_string(g_run.play_failures) + " HOST play function(s) failed";
+    } else if (errors) {
+        status = kExitScriptError;
+        why = std::to_string(errors) + (errors == 1 ? " error" : " errors") + " reported";
+    }
+    line("exit status " + std::to_string(status) + (why.empty() ? "" : ": " + why));
+    std::fflush(stdout);
+    standin::reset();
+    runner::close_host_file(g_run.host);
+    return status;
+}

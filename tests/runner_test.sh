@@ -1,0 +1,120 @@
+#!/usr/bin/env bash
+# The runner, varnel-run: the README's example run (output and exit status),
+# a script without HOST, HOST files it must refuse with one clear message and
+# exit status 2 (never a crash), and a HOST play function that fails.
+#
+#   runner_test.sh SOURCE_DIR [EMULATOR] RUNNER
+set -uo pipefail
+src=$1
+shift
+runner=("$@")
+source "$src/tests/readme_example.sh"
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+# run NAME ARGS...: runs the runner, leaving $status, $out (stdout) and $err (stderr).
+run() {
+  local name=$1
+  shift
+  "${runner[@]}" "$@" >"$work/$name.out" 2>"$work/$name.err"
+  status=$?
+  out=$(cat "$work/$name.out")
+  err=$(cat "$work/$name.err")
+}
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# The README's example run, from the source folder, as it is written there.
+example=$(readme_example "$src/README.md")
+command=$(head -n 1 <<<"$example")
+expected=$(tail -n +2 <<<"$example")
+[ "${command%% *}" = ">" ] && [ -n "$expected" ] || fail "README.md has no runner example"
+read -r -a args <<<"${command#> varnel-run }"
+(cd "$src" && run readme "${args[@]}"; echo "$status" >"$work/readme.status")
+out=$(cat "$work/readme.out")
+[ "$out" = "$expected" ] || { fail "README example output differs:"; diff <(echo "$expected") <(echo "$out"); }
+[ "$(cat "$work/readme.status")" = 1 ] || fail "README example: exit status $(cat "$work/readme.status"), expected 1"
+
+cd "$work"
+
+# Without HOST: the script is loaded and reported on; nothing went wrong.
+cat >quiet.lua <<'LUA'
+draw_text(1, 2, "tab\there\nand a \"quote\"")
+function unused() end
+LUA
+run quiet quiet.lua
+expected='state(1)
+load(1, "quiet.lua")
+  host_draw_text 1, 2, "tab\there\nand a \"quote\""
+destroy(1)
+ledger: 0 live cells, 0 live host strings, 0 faults
+exit status 0'
+[ "$status" = 0 ] && [ "$out" = "$expected" ] || fail "script without HOST: status $status, output:"$'\n'"$out"
+
+# A script that does not compile: one error report, exit status 1.
+printf 'function broken(\n' >broken.lua
+run broken broken.lua
+[ "$status" = 1 ] && [ "$(grep -c '^  host_report_error "broken.lua:' <<<"$out")" = 1 ] ||
+  fail "script with a syntax error: status $status, output:"$'\n'"$out"
+
+# HOST files the runner refuses: nothing runs, one line on stderr, exit status 2.
+refuses() {  # refuses NAME EXPECTED-PIECE HOST-TEXT
+  printf '%s\n' "$3" >"$1.lua"
+  run "$1" quiet.lua "$1.lua"
+  local lines
+  lines=$(wc -l <"$work/$1.err")
+  if [ "$status" != 2 ] || [ -n "$out" ] || [ "$lines" != 1 ] || [[ "$err" != "varnel-run: HOST file $1.lua: "*"$2"* ]]; then
+    fail "HOST $1: status $status, stdout '$out', stderr '$err'"
+  fi
+}
+refuses syntax "'}' expected" 'return { scripts = {}, events = { }'
+refuses runtime "host_runtime_boom" 'error("host_runtime_boom")'
+refuses not_table "must return a table with the fields 'scripts' and 'events', not number" 'return 5'
+refuses no_scripts "the table returned has no field 'scripts'" 'return { events = {} }'
+refuses no_events "the table returned has no field 'events'" 'return { scripts = {} }'
+refuses no_play "scripts[2] has no field 'play'" \
+  'return { scripts = { {name = "a", index = 1, play = print}, {name = "b", index = 2} }, events = {} }'
+refuses index_text "scripts[1].index must be a number, not string" \
+  'return { scripts = { {name = "a", index = "1", play = print} }, events = {} }'
+refuses index_twice "scripts[2].index 1 is scripts[1]'s already" \
+  'return { scripts = { {name = "a", index = 1, play = print}, {name = "b", index = 1, play = print} }, events = {} }'
+refuses entry_kind "events[1] must be a table, not string" 'return { scripts = {}, events = { "on_frame" } }'
+refuses no_values "events[1] has no field 'values'" 'return { scripts = {}, events = { {name = "on_frame"} } }'
+refuses value_kind "events[1].values[2] must be a number or a text, not boolean" \
+  'return { scripts = {}, events = { {name = "f", values = {1, true}} } }'
+refuses error_object "(error object is a table value)" 'error({})'
+run missing quiet.lua no_such_host.lua
+[ "$status" = 2 ] && [ -z "$out" ] && [[ "$err" == "varnel-run: HOST file no_such_host.lua: cannot open no_such_host.lua"* ]] ||
+  fail "missing HOST: status $status, stderr '$err'"
+run usage
+[ "$status" = 2 ] && [ -z "$out" ] && [ "$err" = "usage: varnel-run SCRIPT [HOST]" ] || fail "no arguments: status $status"
+
+# A play function that fails or answers a table: the script goes on with 0, the
+# run ends with exit status 3.
+cat >calls.lua <<'LUA'
+function on_go(x) return broken(x) end
+LUA
+cat >failing.lua <<'LUA'
+return {
+  scripts = { {name = "broken", index = 7, play = function(x) if x == 1 then error("no luck") end return {} end} },
+  events = { {name = "on_go", values = {1}}, {name = "on_go", values = {""}} },
+}
+LUA
+run failing calls.lua failing.lua
+expected='state(1)
+script_register(1, "broken", 7)
+load(1, "calls.lua")
+script_event(1, "on_go", list {1})
+  host_execute_script 7, 1 -> HOST script "broken" failed: failing.lua:2: no luck
+  verdict 1.0
+script_event(1, "on_go", list {""})
+  host_execute_script 7, 0 -> HOST script "broken" failed: play returned table, not a number or a text
+  verdict 1.0
+destroy(1)
+ledger: 0 live cells, 0 live host strings, 0 faults
+exit status 3: 2 HOST play function(s) failed'
+[ "$status" = 3 ] && [ "$out" = "$expected" ] || { fail "failing play: status $status"; diff <(echo "$expected") <(echo "$out"); }
+
+[ "$failures" = 0 ] && echo "runner: all cases passed"
+exit $((failures > 0))
