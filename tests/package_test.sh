@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# The package as a game maker gets it: builds it with CPack from this build tree,
+# unpacks it into an empty folder, checks the file list exactly, reads each
+# shipped file's version resource through the Windows API (under Wine) against the
+# project's version, and runs the packaged runner on the packaged example from
+# that folder, comparing its output with the README's example run.
+#
+#   package_test.sh SOURCE_DIR BUILD_DIR VERSION EMULATOR VERSION_CHECK
+set -uo pipefail
+src=$1 build=$2 version=$3 emulator=$4 version_check=$5
+source "$src/tests/readme_example.sh"
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+name=varnel-$version-win32
+
+if ! cpack -G ZIP --config "$build/CPackConfig.cmake" -B "$work/out" >"$work/cpack.log" 2>&1; then
+  cat "$work/cpack.log"
+  fail "cpack failed"
+  exit 1
+fi
+[ -f "$work/out/$name.zip" ] || { fail "no $name.zip: $(ls "$work/out")"; exit 1; }
+
+mkdir "$work/unpacked"
+(cd "$work/unpacked" && cmake -E tar xf "$work/out/$name.zip") || fail "cannot unpack $name.zip"
+files=$(cd "$work/unpacked" && find . -type f | sort)
+expected="./$name/LICENSE
+./$name/LUA-COPYRIGHT
+./$name/examples/demo.lua
+./$name/examples/demo_host.lua
+./$name/guide.md
+./$name/lua5.1.dll
+./$name/nexlink.dll
+./$name/varnel-run.exe
+./$name/varnel.dll"
+[ "$files" = "$expected" ] || { fail "file list differs:"; diff <(echo "$expected") <(echo "$files"); }
+
+cd "$work/unpacked"
+"$emulator" "$version_check" "$version" "$name" || fail "version resources differ from $version"
+for dll in varnel.dll lua5.1.dll nexlink.dll; do
+  echo "$dll: $(stat -c %s "$name/$dll") bytes"
+done
+
+grep -m 1 '^## ' "$src/CHANGELOG.md" | grep -q "^## $version " || fail "CHANGELOG.md's first entry is not $version"
+
+example=$(readme_example "$src/README.md")
+read -r -a args <<<"$(head -n 1 <<<"$example" | sed 's/^> varnel-run //')"
+cd "$name"
+out=$("$emulator" ./varnel-run.exe "${args[@]}" 2>&1)
+status=$?
+expected=$(tail -n +2 <<<"$example")
+[ "$out" = "$expected" ] || { fail "the packaged runner's output differs from the README:"; diff <(echo "$expected") <(echo "$out"); }
+[ "$status" = 1 ] || fail "the packaged runner's exit status is $status, expected 1"
+
+[ "$failures" = 0 ] && echo "package $name: all checks passed"
+exit $((failures > 0))
