@@ -74,7 +74,7 @@ void read_values(lua_State* L, int t, const char* event, std::vector<standin::Va
     const int n = static_cast<int>(lua_objlen(L, t));
     for (int i = 1; i <= n; ++i) {
         lua_rawgeti(L, t, i);  // +1
-        char where[kWhere];
+        char where[2 * kWhere];  // event's own where, then the value's place
         std::snprintf(where, sizeof where, "%s.values[%d]", event, i);
         if (lua_type(L, -1) == LUA_TNUMBER) {
             values.push_back(standin::Value::number(lua_tonumber(L, -1)));
