@@ -20,8 +20,8 @@ if(WIN32 OR VARNEL_SANITIZE)
     set_target_properties(lua51 PROPERTIES PREFIX "")
     # Lua's licence asks for its copyright notice in every copy.
     add_version_resource(lua51
-      DESCRIPTION "Lua 5.1.5 by R. Ierusalimschy, L. H. de Figueiredo and W. Celes, built for varnel"
-      COPYRIGHT "Copyright (C) 1994-2012 Lua.org, PUC-Rio"
+      DESCRIPTION "Lua 5.1.5, built for varnel"
+      COPYRIGHT "Copyright (C) 1994-2012 Lua.org, PUC-Rio. Lua by R. Ierusalimschy, L. H. de Figueiredo and W. Celes"
       COMPANY "Lua.org, PUC-Rio")
     target_compile_definitions(lua51 PRIVATE LUA_BUILD_AS_DLL)
     target_link_options(lua51 PRIVATE -static)

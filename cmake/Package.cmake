@@ -2,6 +2,10 @@
 # Windows build (`cpack --preset windows`, or scripts/package.sh). It holds the
 # three DLLs and the runner, stripped of their debug information, the example
 # scripts, the guide, our licence and Lua's copyright notice: nothing else.
+#
+# The DLLs are the Windows preset's own: optimised and built with NDEBUG
+# (RelWithDebInfo), which is what a release needs; CPack strips the debug
+# information from the copies it packs. So packing costs no second build.
 install(TARGETS varnel lua51 nexlink varnel-run
   RUNTIME DESTINATION . COMPONENT game
   ARCHIVE DESTINATION lib COMPONENT devel EXCLUDE_FROM_ALL

@@ -9,4 +9,5 @@ bash scripts/setup.sh
 cmake --preset windows >/dev/null
 cmake --build --preset windows
 cpack --preset windows
+rm -rf dist/_CPack_Packages  # CPack's staging folder
 ls -l dist/varnel-*-win32.zip

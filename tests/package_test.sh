@@ -2,12 +2,13 @@
 # The package as a game maker gets it: builds it with CPack from this build tree,
 # unpacks it into an empty folder, checks the file list exactly, reads each
 # shipped file's version resource through the Windows API (under Wine) against the
-# project's version, and runs the packaged runner on the packaged example from
+# project's version, checks that no debug information is left, and runs the
+# packaged runner on the packaged example from
 # that folder, comparing its output with the README's example run.
 #
-#   package_test.sh SOURCE_DIR BUILD_DIR VERSION EMULATOR VERSION_CHECK
+#   package_test.sh SOURCE_DIR BUILD_DIR VERSION EMULATOR VERSION_CHECK OBJDUMP
 set -uo pipefail
-src=$1 build=$2 version=$3 emulator=$4 version_check=$5
+src=$1 build=$2 version=$3 emulator=$4 version_check=$5 objdump=$6
 source "$src/tests/readme_example.sh"
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
@@ -39,8 +40,10 @@ expected="./$name/LICENSE
 
 cd "$work/unpacked"
 "$emulator" "$version_check" "$version" "$name" || fail "version resources differ from $version"
-for dll in varnel.dll lua5.1.dll nexlink.dll; do
-  echo "$dll: $(stat -c %s "$name/$dll") bytes"
+for file in varnel.dll lua5.1.dll nexlink.dll varnel-run.exe; do
+  echo "$file: $(stat -c %s "$name/$file") bytes"
+  sections=$("$objdump" -h "$name/$file") || fail "$objdump cannot read $file"
+  ! grep -q '\.debug' <<<"$sections" || fail "$file still has debug information"
 done
 
 grep -m 1 '^## ' "$src/CHANGELOG.md" | grep -q "^## $version " || fail "CHANGELOG.md's first entry is not $version"
