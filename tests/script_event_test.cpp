@@ -59,7 +59,7 @@ protected:
         std::vector<std::string> out;
         for (const auto& line : standin::calls())
             for (const char* p : prefixes)
-                if (line.rfind(p, 0) == 0) out.push_back(line);
+                if (line.rfind(p, 0) == 0) out.push_back(untraced(line));
         return out;
     }
     static std::vector<std::string> list_calls() { return calls_of({"list_"}); }
@@ -256,7 +256,7 @@ end)"), 1.0);
     clear_logs();
     standin::set_list(3, std::vector<Value>(8, Value::text_of(std::string(64 * 1024, 'g'))));
     EXPECT_EQ(script_event(1, "ev_echo", 3), 1.0);
-    EXPECT_EQ(reports(), (std::vector<std::string>{"ev gc boom"}));
+    EXPECT_EQ(messages(), (std::vector<std::string>{"ev gc boom"}));
     const auto lists = list_calls();
     ASSERT_GE(lists.size(), 3u);
     EXPECT_LT(lists.size(), 10u) << "the error came after every entry was read";
@@ -407,7 +407,7 @@ TEST_F(ScriptEvent, NestedEventErrorStaysInsideIt) {
     standin::set_list(20, {});
     standin::set_list(21, {Value::text_of("z")});
     EXPECT_EQ(script_event(1, "ev_outer", 20), 0.0);
-    EXPECT_EQ(reports(), (std::vector<std::string>{"inner"}));
+    EXPECT_EQ(messages(), (std::vector<std::string>{"inner"}));
     EXPECT_EQ(seen(), (std::vector<std::string>{"got 11"}));
     EXPECT_EQ(count_of("list_done 20"), 1u);
     EXPECT_EQ(count_of("list_done 21"), 1u);
