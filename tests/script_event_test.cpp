@@ -641,4 +641,47 @@ end)"), 1.0);
     EXPECT_EQ(standin::draws()[0].x.real, 1) << "only ev_kept should be alive";
 }
 
+TEST_F(ScriptEvent, AHookCannotBorrowTheJobRunner) {
+    // A call hook looks through every level for a C function with a userdata
+    // local and calls it with that value, from a coroutine and on the main thread,
+    // as a hostile script would to run an export's job itself.
+    ASSERT_EQ(run(1, R"(
+ev_borrowed = 0
+local function borrow()
+  for level = 1, 30 do
+    local info = debug.getinfo(level, 'fS')
+    if not info then break end
+    if info.what == 'C' then
+      for i = 1, 10 do
+        local name, value = debug.getlocal(level, i)
+        if not name then break end
+        if type(value) == 'userdata' then
+          ev_borrowed = ev_borrowed + 1
+          coroutine.resume(coroutine.create(function() return info.func(value) end))
+          pcall(info.func, value)
+        end
+      end
+    end
+  end
+end
+function ev_victim(n)
+  draw_text(0, 0, 'victim ran')
+  return n
+end
+debug.sethook(borrow, 'crl')
+)"), 1.0);
+    for (double entry : {7.0, 0.0}) {
+        SCOPED_TRACE(entry);
+        clear_logs();
+        standin::set_list(9, numbers({entry}));
+        EXPECT_EQ(script_event(1, "ev_victim", 9), entry == 0.0 ? 1.0 : 0.0);
+        EXPECT_TRUE(reports().empty()) << joined(reports());
+        EXPECT_EQ(seen(), std::vector<std::string>{"victim ran"});
+    }
+    clear_logs();
+    // The hook is still the script's, and still runs.
+    ASSERT_EQ(run(1, "draw_text(0, 0, tostring(debug.gethook() ~= nil))"), 1.0);
+    EXPECT_EQ(seen(), std::vector<std::string>{"true"});
+}
+
 }  // namespace
