@@ -18,10 +18,6 @@ constexpr double kLongestLimit = 1e9;
 // Host routine calls nested deeper than this are still counted, not remembered.
 constexpr int kHostDepth = 64;
 
-// Registry key under which an engine's clock address is kept, for the hook,
-// which may run on any of the engine's threads.
-char g_clock_key;
-
 RunClock* g_current = nullptr;  // the clock Lua code is charged to now, or null
 int64_t g_since = 0;            // when g_current was last charged
 int g_limits = 0;               // engines with a limit
@@ -44,13 +40,13 @@ int64_t limit_ns(const RunClock& clock) noexcept {
     return static_cast<int64_t>(clock.limit * 1e9);
 }
 
-// [-0, +0, -] The clock of the engine L belongs to, or null.
-RunClock* clock_of(lua_State* L) noexcept {
-    lua_pushlightuserdata(L, &g_clock_key);  // +1
-    lua_rawget(L, LUA_REGISTRYINDEX);        // -1, +1
-    auto* clock = static_cast<RunClock*>(lua_touserdata(L, -1));
+// [-0, +0, -] The address of the registry of L's engine, the same for all its
+// threads: what tells one engine from another, whatever its scripts do.
+const void* registry_of(lua_State* L) noexcept {
+    lua_pushvalue(L, LUA_REGISTRYINDEX);  // +1
+    const void* registry = lua_topointer(L, -1);
     lua_settop(L, -2);  // -1
-    return clock;
+    return registry;
 }
 
 void check_clock(lua_State* L, lua_Debug*);
@@ -59,16 +55,19 @@ void install_hook(lua_State* L, int every) noexcept {
     lua_sethook(L, check_clock, LUA_MASKCOUNT, every);
 }
 
-// [-0, +0, e] The count hook. Once the limit is passed it raises at every
-// instruction until the export returns, so that a script's pcall cannot hold on.
+// [-0, +0, e] The count hook. Lua code runs only inside an export's protected
+// call (finalizers run with hooks off), so the clock is the current one; the
+// registry check is for safety's sake. Once the limit is passed the hook raises
+// at every instruction until the export returns, so that a script's pcall
+// cannot hold on.
 void check_clock(lua_State* L, lua_Debug*) {
-    RunClock* clock = clock_of(L);
-    if (!clock || clock->limit <= 0.0) {
+    RunClock* clock = g_current;
+    if (!clock || clock->registry != registry_of(L)) return;
+    if (clock->limit <= 0.0) {
         lua_sethook(L, nullptr, 0, 0);  // the limit was lifted: this thread's hook goes
         return;
     }
     if (!clock->expired) {
-        if (clock != g_current) return;
         if (clock->used + (now_ns() - g_since) <= limit_ns(*clock)) {
             if (lua_gethookcount(L) != kCheckEvery) install_hook(L, kCheckEvery);
             return;
@@ -79,15 +78,6 @@ void check_clock(lua_State* L, lua_Debug*) {
     install_hook(L, 1);
     lua_pushfstring(L, "script ran longer than %f seconds", clock->limit);  // +1
     lua_error(L);
-}
-
-// [-0, +0, m] Run by lua_cpcall: stores the clock's address in the registry.
-int register_clock(lua_State* L) {
-    void* clock = lua_touserdata(L, 1);
-    lua_pushlightuserdata(L, &g_clock_key);  // +1
-    lua_pushlightuserdata(L, clock);         // +1
-    lua_rawset(L, LUA_REGISTRYINDEX);        // -2
-    return 0;
 }
 
 void update_host_hook() noexcept {
@@ -134,16 +124,10 @@ void run_clock_host_call(bool entering) {
     update_host_hook();
 }
 
-bool set_engine_limit(Engine& engine, double seconds) noexcept {
+void set_engine_limit(Engine& engine, double seconds) noexcept {
     RunClock& clock = engine.clock;
     lua_State* L = engine.L;
-    if (seconds > 0.0 && seconds < kLongestLimit && !clock.registered) {
-        if (lua_cpcall(L, register_clock, &clock) != 0) {  // +0 or +1 error
-            lua_settop(L, -2);                              // -1 error
-            return false;
-        }
-        clock.registered = true;
-    }
+    clock.registry = registry_of(L);
     const bool had = clock.limit > 0.0;
     const bool has = seconds > 0.0 && seconds < kLongestLimit;
     if (!had && has && g_limits++ == 0) g_since = now_ns();
@@ -159,5 +143,4 @@ bool set_engine_limit(Engine& engine, double seconds) noexcept {
     else if (had)
         lua_sethook(L, nullptr, 0, 0);
     update_host_hook();
-    return true;
 }

@@ -17,7 +17,7 @@ struct RunClock {
     int64_t used = 0;         // nanoseconds charged since the outermost export entered
     int depth = 0;            // the engine's exports under way, nested
     bool expired = false;     // the limit was passed: every check raises until depth is 0
-    bool registered = false;  // the registry holds this clock's address
+    const void* registry = nullptr;  // the engine's registry, which the hook knows it by
 };
 
 // Entering and leaving an engine's Lua work, once per protected call: the
@@ -30,7 +30,7 @@ void run_clock_leave(Engine& engine, RunClock* outer) noexcept;
 // charged to nobody.
 void run_clock_host_call(bool entering);
 
-// [-0, +0, -] The one place a limit is set on an engine (0: none). Installs or
-// removes the count hook on the engine's main thread; coroutines created later
-// inherit it. False when the registry had no memory for the clock's address.
-bool set_engine_limit(Engine& engine, double seconds) noexcept;
+// [-0, +0, -] The one place a limit is set on an engine (0, or 1e9 seconds and
+// more: none). Installs or removes the count hook on the engine's main thread;
+// coroutines created later inherit it. Needs no memory.
+void set_engine_limit(Engine& engine, double seconds) noexcept;
