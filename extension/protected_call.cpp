@@ -91,15 +91,6 @@ int push_handler_and_runner(Engine& engine) noexcept {
     return status;
 }
 
-// [-(nargs + 1), +(nresults | 1), -] lua_pcall with the handler at base, counted
-// on the engine's run clock.
-int timed_pcall(Engine& engine, int nargs, int nresults, int base) noexcept {
-    RunClock* const outer_clock = run_clock_enter(engine);
-    const int status = lua_pcall(engine.L, nargs, nresults, base);
-    run_clock_leave(engine, outer_clock);
-    return status;
-}
-
 }  // namespace
 
 int make_job_runner(lua_State* L) {
@@ -128,11 +119,14 @@ int run_protected_with(Engine& engine, JobBody body, void* job, int nargs, int n
         lua_insert(L, base);              // the runner below the arguments
         lua_insert(L, base);              // the handler below the runner
         lua_pushlightuserdata(L, &call);  // +1 the job above them
+        // The clock first: it may install its own count hook, which stays.
+        RunClock* const outer_clock = run_clock_enter(engine);
         set_hook_aside(L, call);
         g_armed = &call;
-        status = timed_pcall(engine, nargs + 1, nresults, base);  // -(nargs + 2), +nresults or +1 error
+        status = lua_pcall(L, nargs + 1, nresults, base);  // -(nargs + 2), +nresults or +1 error
         g_armed = outer;
         put_hook_back(call);  // when the runner never started
+        run_clock_leave(engine, outer_clock);
         lua_remove(L, base);  // -1 handler
     } else if (nargs > 0) {
         lua_insert(L, base);  // the error value below the arguments
@@ -154,7 +148,9 @@ int call_protected(Engine& engine, int nargs, int nresults) noexcept {
         // Lua code runs here as it does inside the runner: with no job armed.
         ProtectedJob* const outer = g_armed;
         g_armed = nullptr;
-        status = timed_pcall(engine, nargs, nresults, base);  // -(nargs + 1), +nresults or +1 error
+        RunClock* const outer_clock = run_clock_enter(engine);
+        status = lua_pcall(L, nargs, nresults, base);  // -(nargs + 1), +nresults or +1 error
+        run_clock_leave(engine, outer_clock);
         g_armed = outer;
         lua_remove(L, base);  // -1 handler
     } else {

@@ -144,6 +144,13 @@ TEST_F(TimeLimit, NestedExportsShareTheOutermostClock) {
     expect_alive(kId);
 }
 
+TEST_F(TimeLimit, AScriptsOwnHookLeftFromAnEarlierExportDoesNotLiftIt) {
+    run(kId, "debug.sethook(function() end, 'cr')");
+    run(kId, "while true do end");
+    expect_one_limit_report();
+    expect_alive(kId);
+}
+
 TEST_F(TimeLimit, ZeroLiftsTheLimit) {
     EXPECT_EQ(time_limit(kId, 0), 1.0);
     run(kId, "local t = os.clock() while os.clock() - t < 0.25 do end draw_text(0, 0, 'done')");
