@@ -11,6 +11,10 @@
 
 #include "tests/varnel_fixture.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 namespace {
 
 using standin::Value;
@@ -184,5 +188,15 @@ TEST_F(TimeLimit, BadArgumentsAreReportedOnceAndChangeNothing) {
     run(kId, "local t = os.clock() while os.clock() - t < 0.2 do end");
     EXPECT_TRUE(reports().empty()) << joined(reports());
 }
+
+#if defined(_WIN32)
+TEST(TimeLimitExport, IsTheSixthOrdinalOfVarnel) {
+    HMODULE varnel = GetModuleHandleA("varnel.dll");
+    ASSERT_NE(varnel, nullptr);
+    FARPROC by_name = GetProcAddress(varnel, "time_limit");
+    ASSERT_NE(by_name, nullptr);
+    EXPECT_EQ(by_name, GetProcAddress(varnel, MAKEINTRESOURCEA(6)));
+}
+#endif
 
 }  // namespace
