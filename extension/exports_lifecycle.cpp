@@ -7,6 +7,7 @@ extern "C" {
 #include <lualib.h>
 }
 
+#include "extension/coroutine_watch.h"
 #include "extension/draw_text.h"
 #include "extension/engine_registry.h"
 #include "extension/error_report.h"
@@ -25,12 +26,13 @@ struct SetupJob {
 };
 
 // [-1, +0, e] Run by lua_cpcall with the job at 1: opens the standard libraries,
-// installs draw_text and caches the job runner.
+// installs draw_text, watches coroutines and caches the job runner.
 int set_up_engine(lua_State* L) {
     auto* job = static_cast<SetupJob*>(lua_touserdata(L, 1));
     luaL_openlibs(L);
     lua_pushcfunction(L, lua_draw_text);             // +1
     lua_setfield(L, LUA_GLOBALSINDEX, "draw_text");  // -1
+    watch_coroutines(L);
     job->runner_ref = make_job_runner(L);
     return 0;
 }

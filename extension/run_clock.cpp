@@ -6,6 +6,7 @@ extern "C" {
 #include <lua.h>
 }
 
+#include "extension/coroutine_watch.h"
 #include "extension/engine_registry.h"
 #include "host/host_call_hook.h"
 
@@ -138,9 +139,10 @@ void set_engine_limit(Engine& engine, double seconds) noexcept {
         clock.used = 0;
         clock.expired = false;
     }
-    if (has)
+    if (has) {
         install_hook(L, kCheckEvery);
-    else if (had)
+        if (!had) hook_coroutines(L, check_clock, LUA_MASKCOUNT, kCheckEvery);
+    } else if (had)
         lua_sethook(L, nullptr, 0, 0);
     update_host_hook();
 }

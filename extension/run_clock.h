@@ -31,6 +31,8 @@ void run_clock_leave(Engine& engine, RunClock* outer) noexcept;
 void run_clock_host_call(bool entering);
 
 // [-0, +0, -] The one place a limit is set on an engine (0, or 1e9 seconds and
-// more: none). Installs or removes the count hook on the engine's main thread;
-// coroutines created later inherit it. Needs no memory.
+// more: none). Installs the count hook on the engine's main thread and its
+// coroutines (those made later inherit it), or removes it from the main thread
+// (a coroutine drops it at its next check). Needs no memory; takes three free
+// stack slots.
 void set_engine_limit(Engine& engine, double seconds) noexcept;

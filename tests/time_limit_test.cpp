@@ -86,6 +86,28 @@ TEST_F(TimeLimit, ALoopForEverInsideACoroutine) {
     expect_alive(kId);
 }
 
+TEST_F(TimeLimit, CoroutinesMadeBeforeTheLimitAreCoveredToo) {
+    ASSERT_EQ(time_limit(kId, 0), 1.0);
+    run(kId, "tl_before = coroutine.create(function() while true do end end)\n"
+             "tl_wrapped = coroutine.wrap(function() while true do end end)");
+    ASSERT_EQ(time_limit(kId, 0.1), 1.0);
+    run(kId, "local ok, message = coroutine.resume(tl_before)\n"
+             "draw_text(0, 0, tostring(ok) .. ' ' .. message)");
+    EXPECT_TRUE(reports().empty()) << joined(reports());
+    ASSERT_EQ(standin::draws().size(), 1u);
+    EXPECT_EQ(standin::draws()[0].text.text, "false " + kRanLonger);
+    run(kId, "tl_wrapped()");
+    ASSERT_EQ(reports().size(), 1u);
+    EXPECT_NE(reports()[0].find(kRanLonger + "\nstack traceback:"), std::string::npos) << reports()[0];
+    // Made and checked as the standard functions are.
+    standin::errors().clear();
+    run(kId, "coroutine.wrap(print)");
+    EXPECT_EQ(messages().size(), 1u);
+    EXPECT_NE(reports()[0].find("bad argument #1 to 'wrap' (Lua function expected)"), std::string::npos)
+        << reports()[0];
+    expect_alive(kId);
+}
+
 TEST_F(TimeLimit, APcallLoopCannotHoldOn) {
     const char* sources[] = {
         "while true do pcall(function() while true do end end) end",
