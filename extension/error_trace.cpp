@@ -14,8 +14,7 @@ constexpr int kFirstLevel = 2;  // 0 is the builder, 1 the handler
 constexpr int kLevelsBefore = 12;
 constexpr int kLevelsAfter = 10;
 
-// Registry keys: the addresses of these bytes.
-char g_handler_key;
+// Registry keys of the handler's helpers: the addresses of these bytes.
 char g_describe_key;
 char g_traceback_key;
 
@@ -145,23 +144,36 @@ void store(lua_State* L, void* key, lua_CFunction f) {
     lua_rawset(L, LUA_REGISTRYINDEX);        // -2
 }
 
+// [-0, +0, m] Run by lua_cpcall: stores the handler and its helpers again, the
+// handler in the slot at 1.
 int restore_handlers(lua_State* L) {
-    install_error_handler(L);
+    const int slot = *static_cast<int*>(lua_touserdata(L, 1));
+    store(L, &g_describe_key, describe_value);
+    store(L, &g_traceback_key, add_traceback);
+    lua_pushcfunction(L, handle_error);        // +1
+    lua_rawseti(L, LUA_REGISTRYINDEX, slot);   // -1
     return 0;
 }
 
 }  // namespace
 
-void install_error_handler(lua_State* L) {
-    store(L, &g_handler_key, handle_error);
+int install_error_handler(lua_State* L) {
     store(L, &g_describe_key, describe_value);
     store(L, &g_traceback_key, add_traceback);
+    lua_pushcfunction(L, handle_error);      // +1
+    return luaL_ref(L, LUA_REGISTRYINDEX);   // -1
 }
 
-int push_error_handler(lua_State* L) noexcept {
-    if (push_helper(L, &g_handler_key, handle_error)) return 0;  // +1
-    const int status = lua_cpcall(L, restore_handlers, nullptr);  // +0 or +1 error
+bool is_error_handler(lua_State* L, int index) noexcept {
+    return lua_tocfunction(L, index) == handle_error;
+}
+
+int push_error_handler(lua_State* L, int* slot) noexcept {
+    lua_rawgeti(L, LUA_REGISTRYINDEX, *slot);  // +1
+    if (lua_tocfunction(L, -1) == handle_error) return 0;
+    lua_settop(L, -2);  // -1
+    const int status = lua_cpcall(L, restore_handlers, slot);  // +0 or +1 error
     if (status != 0) return status;
-    push_helper(L, &g_handler_key, handle_error);  // +1
+    lua_rawgeti(L, LUA_REGISTRYINDEX, *slot);  // +1
     return 0;
 }

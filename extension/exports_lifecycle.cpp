@@ -10,6 +10,7 @@ extern "C" {
 #include "extension/coroutine_watch.h"
 #include "extension/draw_text.h"
 #include "extension/engine_registry.h"
+#include "extension/error_trace.h"
 #include "extension/error_report.h"
 #include "extension/pending_cells.h"
 #include "extension/protected_call.h"
@@ -23,10 +24,12 @@ constexpr int kClosingCollections = 16;
 
 struct SetupJob {
     int runner_ref;
+    int handler_ref;
 };
 
 // [-1, +0, e] Run by lua_cpcall with the job at 1: opens the standard libraries,
-// installs draw_text, watches coroutines and caches the job runner.
+// installs draw_text, watches coroutines and caches the job runner and the
+// message handler.
 int set_up_engine(lua_State* L) {
     auto* job = static_cast<SetupJob*>(lua_touserdata(L, 1));
     luaL_openlibs(L);
@@ -34,6 +37,7 @@ int set_up_engine(lua_State* L) {
     lua_setfield(L, LUA_GLOBALSINDEX, "draw_text");  // -1
     watch_coroutines(L);
     job->runner_ref = make_job_runner(L);
+    job->handler_ref = install_error_handler(L);
     return 0;
 }
 
@@ -69,8 +73,8 @@ void rest_collector(lua_State* L) noexcept {
 
 }  // namespace
 
-// Makes the engine of id, unless id already has one. No stack of an existing
-// engine is touched.
+// Makes the engine of id, unless id already has one; the new engine's stack holds
+// its message handler in slot 1. No stack of an existing engine is touched.
 double VARNEL_CDECL state(double id) {
     if (std::isnan(id)) {
         report_failure("state: id is NaN");
@@ -85,16 +89,20 @@ double VARNEL_CDECL state(double id) {
         report_failure("state: not enough memory for engine %.14g", id);
         return 1.0;
     }
-    SetupJob job{LUA_NOREF};
+    SetupJob job{LUA_NOREF, LUA_NOREF};
     if (lua_cpcall(L, set_up_engine, &job) != 0) {  // +0 or +1 error
         report_error_value(L, -1);
         lua_close(L);
         return 1.0;
     }
-    if (!add_state(id, Engine{L, 0, false, job.runner_ref, {}, 0, RunClock{}})) {
+    if (!add_state(id, Engine{L, 0, false, job.runner_ref, job.handler_ref, {}, 0, RunClock{}})) {
         report_failure("state: not enough memory to register engine %.14g", id);
         lua_close(L);
+        return 1.0;
     }
+    // The message handler stays in slot 1, below everything an export pushes, where
+    // every protected call finds it without a lookup; no script can reach it there.
+    lua_rawgeti(L, LUA_REGISTRYINDEX, job.handler_ref);  // +1
     return 1.0;
 }
 

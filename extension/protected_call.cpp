@@ -81,20 +81,9 @@ int push_runner(Engine& engine) noexcept {
     return 0;
 }
 
-// [-0, +2, -] Pushes the message handler and the runner. On failure returns the
-// status and leaves only the error value.
-int push_handler_and_runner(Engine& engine) noexcept {
-    int status = push_error_handler(engine.L);  // +1 handler or error
-    if (status != 0) return status;
-    status = push_runner(engine);  // +1 runner or error
-    if (status != 0) lua_remove(engine.L, -2);  // -1 handler
-    return status;
-}
-
 }  // namespace
 
 int make_job_runner(lua_State* L) {
-    install_error_handler(L);
     lua_pushcfunction(L, run_job);             // +1
     return luaL_ref(L, LUA_REGISTRYINDEX);     // -1
 }
@@ -111,26 +100,33 @@ int run_protected_with(Engine& engine, JobBody body, void* job, int nargs, int n
     lua_State* L = engine.L;
     const std::size_t mark = pending_cells_mark();
     ++engine.running;
-    const int base = lua_gettop(L) - nargs + 1;  // the handler's slot, below the arguments
-    int status = push_handler_and_runner(engine);  // +2, or +1 error
+    const int first = lua_gettop(L) - nargs + 1;  // the first argument's slot
+    int handler = 1;  // where state left the message handler, when this is the outermost frame
+    int status = 0;
+    const bool pushed = !is_error_handler(L, handler);
+    if (pushed) {  // inside a C function's frame, or gone: one goes below the arguments
+        status = push_error_handler(L, &engine.handler_ref);  // +1 handler or error
+        if (status == 0) lua_insert(L, first);
+        handler = first;
+    }
+    if (status == 0) status = push_runner(engine);  // +1 runner or error
     if (status == 0) {
         ProtectedJob call{body, job, L, {nullptr, 0, 0}};
         ProtectedJob* const outer = g_armed;
-        lua_insert(L, base);              // the runner below the arguments
-        lua_insert(L, base);              // the handler below the runner
-        lua_pushlightuserdata(L, &call);  // +1 the job above them
+        lua_insert(L, pushed ? first + 1 : first);  // the runner below the arguments
+        lua_pushlightuserdata(L, &call);                  // +1 the job above them
         // The clock first: it may install its own count hook, which stays.
-        RunClock* const outer_clock = run_clock_enter(engine);
+        RunClock* const outer_clock = run_clock_enter(engine.clock, L);
         set_hook_aside(L, call);
         g_armed = &call;
-        status = lua_pcall(L, nargs + 1, nresults, base);  // -(nargs + 2), +nresults or +1 error
+        status = lua_pcall(L, nargs + 1, nresults, handler);  // -(nargs + 2), +nresults or +1 error
         g_armed = outer;
         put_hook_back(call);  // when the runner never started
-        run_clock_leave(engine, outer_clock);
-        lua_remove(L, base);  // -1 handler
-    } else if (nargs > 0) {
-        lua_insert(L, base);  // the error value below the arguments
-        lua_settop(L, base);  // -nargs
+        run_clock_leave(engine.clock, L, outer_clock);
+        if (pushed) lua_remove(L, handler);  // -1 handler
+    } else {
+        lua_insert(L, first);  // the error value below the arguments (and a handler)
+        lua_settop(L, first);  // -nargs
     }
     --engine.running;
     pending_cells_release_to(mark);
@@ -141,21 +137,27 @@ int call_protected(Engine& engine, int nargs, int nresults) noexcept {
     lua_State* L = engine.L;
     const std::size_t mark = pending_cells_mark();
     ++engine.running;
-    const int base = lua_gettop(L) - nargs;  // the function's slot, then the handler's
-    int status = push_error_handler(L);  // +1 handler or error
+    const int function = lua_gettop(L) - nargs;
+    int handler = 1;  // where state left the message handler, when this is the outermost frame
+    int status = 0;
+    const bool pushed = !is_error_handler(L, handler);
+    if (pushed) {  // inside a C function's frame, or gone: one goes below the function
+        status = push_error_handler(L, &engine.handler_ref);  // +1 handler or error
+        if (status == 0) lua_insert(L, function);
+        handler = function;
+    }
     if (status == 0) {
-        lua_insert(L, base);  // the handler below the function
         // Lua code runs here as it does inside the runner: with no job armed.
         ProtectedJob* const outer = g_armed;
         g_armed = nullptr;
-        RunClock* const outer_clock = run_clock_enter(engine);
-        status = lua_pcall(L, nargs, nresults, base);  // -(nargs + 1), +nresults or +1 error
-        run_clock_leave(engine, outer_clock);
+        RunClock* const outer_clock = run_clock_enter(engine.clock, L);
+        status = lua_pcall(L, nargs, nresults, handler);  // -(nargs + 1), +nresults or +1 error
+        run_clock_leave(engine.clock, L, outer_clock);
         g_armed = outer;
-        lua_remove(L, base);  // -1 handler
+        if (pushed) lua_remove(L, handler);  // -1 handler
     } else {
-        lua_insert(L, base);  // the error value below the function and arguments
-        lua_settop(L, base);  // -(nargs + 1)
+        lua_insert(L, function);  // the error value below the function and arguments
+        lua_settop(L, function);  // -(nargs + 1)
     }
     --engine.running;
     pending_cells_release_to(mark);

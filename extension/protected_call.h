@@ -23,8 +23,8 @@ constexpr int kEntryRoom = 4;
 // as a lua_CFunction does. It may raise.
 using JobBody = int (*)(lua_State* L, void* job);
 
-// [-0, +0, m] Makes the engine's job runner and message handler and returns the
-// runner's registry slot. Runs while the engine is set up, in protected mode.
+// [-0, +0, m] Makes the engine's job runner and returns its registry slot. Runs
+// while the engine is set up, in protected mode.
 int make_job_runner(lua_State* L);
 
 // [-0, +0, -] Whether the value at index is the job runner.

@@ -19,8 +19,7 @@ constexpr double kLongestLimit = 1e9;
 // Host routine calls nested deeper than this are still counted, not remembered.
 constexpr int kHostDepth = 64;
 
-RunClock* g_current = nullptr;  // the clock Lua code is charged to now, or null
-int64_t g_since = 0;            // when g_current was last charged
+int64_t g_since = 0;            // when g_run_clock was made current; kept only while it has a limit
 int g_limits = 0;               // engines with a limit
 int g_host_depth = 0;           // host routine calls under way while the hook listens
 RunClock* g_host_saved[kHostDepth];
@@ -30,11 +29,16 @@ int64_t now_ns() noexcept {
     return duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-// Charges the time since the last charge to the current clock.
-void charge() noexcept {
-    const int64_t t = now_ns();
-    if (g_current) g_current->used += t - g_since;
-    g_since = t;
+// Makes next the current clock, charging the time since it became current to the
+// one that was. Reads the time only when one of the two has a limit.
+void switch_to(RunClock* next) noexcept {
+    RunClock* const was = g_run_clock;
+    if (has_limit(was) || has_limit(next)) {
+        const int64_t t = now_ns();
+        if (has_limit(was)) was->used += t - g_since;
+        g_since = t;
+    }
+    g_run_clock = next;
 }
 
 int64_t limit_ns(const RunClock& clock) noexcept {
@@ -62,7 +66,7 @@ void install_hook(lua_State* L, int every) noexcept {
 // at every instruction until the export returns, so that a script's pcall
 // cannot hold on.
 void check_clock(lua_State* L, lua_Debug*) {
-    RunClock* clock = g_current;
+    RunClock* clock = g_run_clock;
     if (!clock || clock->registry != registry_of(L)) return;
     if (clock->limit <= 0.0) {
         lua_sethook(L, nullptr, 0, 0);  // the limit was lifted: this thread's hook goes
@@ -87,41 +91,37 @@ void update_host_hook() noexcept {
 
 }  // namespace
 
-RunClock* run_clock_enter(Engine& engine) noexcept {
-    RunClock& clock = engine.clock;
-    RunClock* const outer = g_current;
-    if (g_limits > 0) charge();
-    g_current = &clock;
+RunClock* g_run_clock = nullptr;
+
+RunClock* run_clock_enter_timed(RunClock& clock, lua_State* L) noexcept {
+    RunClock* const outer = g_run_clock;
+    switch_to(&clock);
     if (clock.depth++ == 0) {
         clock.used = 0;
         clock.expired = false;
-        if (clock.limit > 0.0) install_hook(engine.L, kCheckEvery);
+        if (clock.limit > 0.0) install_hook(L, kCheckEvery);
     }
     return outer;
 }
 
-void run_clock_leave(Engine& engine, RunClock* outer) noexcept {
-    RunClock& clock = engine.clock;
-    if (g_limits > 0) charge();
-    g_current = outer;
+void run_clock_leave_timed(RunClock& clock, lua_State* L, RunClock* outer) noexcept {
+    switch_to(outer);
     if (--clock.depth == 0 && clock.expired) {
         clock.expired = false;
-        if (clock.limit > 0.0) install_hook(engine.L, kCheckEvery);
+        if (clock.limit > 0.0) install_hook(L, kCheckEvery);
     }
 }
 
 void run_clock_host_call(bool entering) {
     if (entering) {
-        charge();
-        if (g_host_depth < kHostDepth) g_host_saved[g_host_depth] = g_current;
+        if (g_host_depth < kHostDepth) g_host_saved[g_host_depth] = g_run_clock;
         ++g_host_depth;
-        g_current = nullptr;
+        switch_to(nullptr);
         return;
     }
     if (g_host_depth == 0) return;  // the call began before anyone listened
     --g_host_depth;
-    g_since = now_ns();
-    if (g_host_depth < kHostDepth) g_current = g_host_saved[g_host_depth];
+    switch_to(g_host_depth < kHostDepth ? g_host_saved[g_host_depth] : nullptr);
     update_host_hook();
 }
 
@@ -131,13 +131,13 @@ void set_engine_limit(Engine& engine, double seconds) noexcept {
     clock.registry = registry_of(L);
     const bool had = clock.limit > 0.0;
     const bool has = seconds > 0.0 && seconds < kLongestLimit;
-    if (!had && has && g_limits++ == 0) g_since = now_ns();
+    if (!had && has) ++g_limits;
     if (had && !has) --g_limits;
     clock.limit = has ? seconds : 0.0;
     if (clock.depth > 0) {  // set from a host routine while the engine runs: its run starts now
-        if (g_limits > 0) charge();
         clock.used = 0;
         clock.expired = false;
+        if (&clock == g_run_clock && has) g_since = now_ns();
     }
     if (has) {
         install_hook(L, kCheckEvery);

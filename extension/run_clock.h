@@ -5,7 +5,8 @@
 //
 // The clock is charged to whichever engine is running Lua code at the moment: an
 // export entering an engine makes that engine current, a host routine call makes
-// none current until it returns. No clock is read while no engine has a limit.
+// none current until it returns. The time is read only when the clock that stops
+// or starts being charged has a limit: engines without one never read it.
 #pragma once
 #include <cstdint>
 
@@ -20,11 +21,35 @@ struct RunClock {
     const void* registry = nullptr;  // the engine's registry, which the hook knows it by
 };
 
-// Entering and leaving an engine's Lua work, once per protected call: the
-// outermost one restarts the engine's clock. enter returns the clock that was
-// current, which leave is given back.
-RunClock* run_clock_enter(Engine& engine) noexcept;
-void run_clock_leave(Engine& engine, RunClock* outer) noexcept;
+// The clock Lua code is charged to now, or null.
+extern RunClock* g_run_clock;
+
+// The ways in and out below when a clock involved has a limit (or has expired).
+RunClock* run_clock_enter_timed(RunClock& clock, lua_State* L) noexcept;
+void run_clock_leave_timed(RunClock& clock, lua_State* L, RunClock* outer) noexcept;
+
+inline bool has_limit(const RunClock* clock) noexcept { return clock && clock->limit > 0.0; }
+
+// Entering and leaving the Lua work of the engine whose main thread is L, once
+// per protected call: the outermost one restarts the engine's clock. enter
+// returns the clock that was current, which leave is given back. Without limits
+// they only note which clock is current.
+inline RunClock* run_clock_enter(RunClock& clock, lua_State* L) noexcept {
+    RunClock* const outer = g_run_clock;
+    if (has_limit(&clock) || has_limit(outer)) return run_clock_enter_timed(clock, L);
+    g_run_clock = &clock;
+    ++clock.depth;
+    return outer;
+}
+
+inline void run_clock_leave(RunClock& clock, lua_State* L, RunClock* outer) noexcept {
+    if (has_limit(&clock) || has_limit(outer) || clock.expired) {
+        run_clock_leave_timed(clock, L, outer);
+        return;
+    }
+    g_run_clock = outer;
+    --clock.depth;
+}
 
 // The hook installed in host/ while any engine has a limit: host routine time is
 // charged to nobody.
