@@ -20,7 +20,6 @@ struct Engine {
                       // code runs until the host routines they call afterwards return
     bool closing;     // lua_close is under way; no export may touch the engine
     int runner_ref;   // registry slot of the engine's cached job runner
-    int handler_ref;  // registry slot of its message handler
     KnownEvent known_events[kKnownEvents];  // the first names script_event called
     int known_count;
     RunClock clock;   // the time limit and how long the running exports have taken

@@ -14,7 +14,10 @@ constexpr int kFirstLevel = 2;  // 0 is the builder, 1 the handler
 constexpr int kLevelsBefore = 12;
 constexpr int kLevelsAfter = 10;
 
-// Registry keys of the handler's helpers: the addresses of these bytes.
+// Registry keys of the handler and its helpers: the addresses of these bytes.
+// Not integer slots: those stay few, so that the ones looked up on every call
+// are found quickly.
+char g_handler_key;
 char g_describe_key;
 char g_traceback_key;
 
@@ -144,36 +147,28 @@ void store(lua_State* L, void* key, lua_CFunction f) {
     lua_rawset(L, LUA_REGISTRYINDEX);        // -2
 }
 
-// [-0, +0, m] Run by lua_cpcall: stores the handler and its helpers again, the
-// handler in the slot at 1.
+// [-0, +0, m] Run by lua_cpcall: stores the handler and its helpers again.
 int restore_handlers(lua_State* L) {
-    const int slot = *static_cast<int*>(lua_touserdata(L, 1));
-    store(L, &g_describe_key, describe_value);
-    store(L, &g_traceback_key, add_traceback);
-    lua_pushcfunction(L, handle_error);        // +1
-    lua_rawseti(L, LUA_REGISTRYINDEX, slot);   // -1
+    install_error_handler(L);
     return 0;
 }
 
 }  // namespace
 
-int install_error_handler(lua_State* L) {
+void install_error_handler(lua_State* L) {
+    store(L, &g_handler_key, handle_error);
     store(L, &g_describe_key, describe_value);
     store(L, &g_traceback_key, add_traceback);
-    lua_pushcfunction(L, handle_error);      // +1
-    return luaL_ref(L, LUA_REGISTRYINDEX);   // -1
 }
 
 bool is_error_handler(lua_State* L, int index) noexcept {
     return lua_tocfunction(L, index) == handle_error;
 }
 
-int push_error_handler(lua_State* L, int* slot) noexcept {
-    lua_rawgeti(L, LUA_REGISTRYINDEX, *slot);  // +1
-    if (lua_tocfunction(L, -1) == handle_error) return 0;
-    lua_settop(L, -2);  // -1
-    const int status = lua_cpcall(L, restore_handlers, slot);  // +0 or +1 error
+int push_error_handler(lua_State* L) noexcept {
+    if (push_helper(L, &g_handler_key, handle_error)) return 0;   // +1
+    const int status = lua_cpcall(L, restore_handlers, nullptr);  // +0 or +1 error
     if (status != 0) return status;
-    lua_rawgeti(L, LUA_REGISTRYINDEX, *slot);  // +1
+    push_helper(L, &g_handler_key, handle_error);  // +1
     return 0;
 }

@@ -5,14 +5,14 @@
 
 struct lua_State;
 
-// [-0, +0, m] Stores the message handler and its helpers in the registry and
-// returns the handler's slot. Runs while the engine is set up, in protected mode.
-int install_error_handler(lua_State* L);
+// [-0, +0, m] Stores the message handler and its helpers in the registry. Runs
+// while the engine is set up, in protected mode.
+void install_error_handler(lua_State* L);
 
 // [-0, +0, -] Whether the value at index is the message handler.
 bool is_error_handler(lua_State* L, int index) noexcept;
 
-// [-0, +1, -] Pushes the engine's message handler from its slot, putting it back
-// first if a script replaced it. On failure returns the status and leaves the
-// error value instead.
-int push_error_handler(lua_State* L, int* slot) noexcept;
+// [-0, +1, -] Pushes the engine's message handler from the registry, putting it
+// back first if a script replaced it. On failure returns the status and leaves
+// the error value instead.
+int push_error_handler(lua_State* L) noexcept;

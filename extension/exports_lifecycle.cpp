@@ -24,7 +24,6 @@ constexpr int kClosingCollections = 16;
 
 struct SetupJob {
     int runner_ref;
-    int handler_ref;
 };
 
 // [-1, +0, e] Run by lua_cpcall with the job at 1: opens the standard libraries,
@@ -37,7 +36,7 @@ int set_up_engine(lua_State* L) {
     lua_setfield(L, LUA_GLOBALSINDEX, "draw_text");  // -1
     watch_coroutines(L);
     job->runner_ref = make_job_runner(L);
-    job->handler_ref = install_error_handler(L);
+    install_error_handler(L);
     return 0;
 }
 
@@ -89,20 +88,20 @@ double VARNEL_CDECL state(double id) {
         report_failure("state: not enough memory for engine %.14g", id);
         return 1.0;
     }
-    SetupJob job{LUA_NOREF, LUA_NOREF};
+    SetupJob job{LUA_NOREF};
     if (lua_cpcall(L, set_up_engine, &job) != 0) {  // +0 or +1 error
         report_error_value(L, -1);
         lua_close(L);
         return 1.0;
     }
-    if (!add_state(id, Engine{L, 0, false, job.runner_ref, job.handler_ref, {}, 0, RunClock{}})) {
+    if (!add_state(id, Engine{L, 0, false, job.runner_ref, {}, 0, RunClock{}})) {
         report_failure("state: not enough memory to register engine %.14g", id);
         lua_close(L);
         return 1.0;
     }
     // The message handler stays in slot 1, below everything an export pushes, where
     // every protected call finds it without a lookup; no script can reach it there.
-    lua_rawgeti(L, LUA_REGISTRYINDEX, job.handler_ref);  // +1
+    if (push_error_handler(L) != 0) lua_settop(L, 0);  // +1, or nothing: each call brings one
     return 1.0;
 }
 

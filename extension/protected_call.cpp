@@ -105,7 +105,7 @@ int run_protected_with(Engine& engine, JobBody body, void* job, int nargs, int n
     int status = 0;
     const bool pushed = !is_error_handler(L, handler);
     if (pushed) {  // inside a C function's frame, or gone: one goes below the arguments
-        status = push_error_handler(L, &engine.handler_ref);  // +1 handler or error
+        status = push_error_handler(L);  // +1 handler or error
         if (status == 0) lua_insert(L, first);
         handler = first;
     }
@@ -142,7 +142,7 @@ int call_protected(Engine& engine, int nargs, int nresults) noexcept {
     int status = 0;
     const bool pushed = !is_error_handler(L, handler);
     if (pushed) {  // inside a C function's frame, or gone: one goes below the function
-        status = push_error_handler(L, &engine.handler_ref);  // +1 handler or error
+        status = push_error_handler(L);  // +1 handler or error
         if (status == 0) lua_insert(L, function);
         handler = function;
     }
