@@ -3,15 +3,19 @@
 // Every engine caches one C function, the job runner, in its registry when it is
 // made, so entering protected mode costs no allocation: the runner is pushed
 // from the registry and called with lua_pcall, and it runs the job it is handed.
+// The message handler (error_trace.h) waits in slot 1 of the engine's stack; an
+// export called from inside a C function of the same engine, whose frame hides
+// that slot, pushes its own copy below the call. Each call is counted on the
+// engine's run clock (run_clock.h).
 #pragma once
 
 struct lua_State;
 struct Engine;
 
 // Free stack slots every export leaves for the next one: entering protected mode
-// pushes the message handler, the runner and its argument, and when the call
+// pushes (a message handler,) the runner and its argument, and when the call
 // fails, turning a number error value into text pushes two more above the error
-// value (the handler is gone by then). One slot more is
+// value (any pushed handler is gone by then). One slot more is
 // for script_event, which holds the function it found while the host reads the
 // list's size, before it enters protected mode; only one such call does so at a
 // time, so an export called meanwhile still finds the other three.
