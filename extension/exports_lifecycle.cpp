@@ -11,6 +11,7 @@ extern "C" {
 #include "extension/draw_text.h"
 #include "extension/engine_registry.h"
 #include "extension/error_trace.h"
+#include "extension/guarded_xpcall.h"
 #include "extension/error_report.h"
 #include "extension/pending_cells.h"
 #include "extension/protected_call.h"
@@ -27,7 +28,7 @@ struct SetupJob {
 };
 
 // [-1, +0, e] Run by lua_cpcall with the job at 1: opens the standard libraries,
-// installs draw_text, watches coroutines and caches the job runner and the
+// installs draw_text, watches coroutines, guards xpcall and caches the job runner and the
 // message handler.
 int set_up_engine(lua_State* L) {
     auto* job = static_cast<SetupJob*>(lua_touserdata(L, 1));
@@ -35,6 +36,7 @@ int set_up_engine(lua_State* L) {
     lua_pushcfunction(L, lua_draw_text);             // +1
     lua_setfield(L, LUA_GLOBALSINDEX, "draw_text");  // -1
     watch_coroutines(L);
+    guard_xpcall(L);
     job->runner_ref = make_job_runner(L);
     install_error_handler(L);
     return 0;

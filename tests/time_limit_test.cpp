@@ -125,6 +125,31 @@ TEST_F(TimeLimit, APcallLoopCannotHoldOn) {
     expect_alive(kId);
 }
 
+TEST_F(TimeLimit, AnXpcallHandlerCannotHoldOn) {
+    const char* sources[] = {
+        "xpcall(function() while true do end end, function(m) while true do end end)",
+        "xpcall(function() error('x') end, function(m) while true do end end)",
+        "while true do xpcall(function() while true do end end, function(m) return m end) end",
+    };
+    for (const char* source : sources) {
+        SCOPED_TRACE(source);
+        standin::errors().clear();
+        EXPECT_EQ(run(kId, source), 1.0);
+        expect_one_limit_report();
+    }
+    // Before the limit is up, handlers run as they always do.
+    standin::errors().clear();
+    run(kId, "local ok, m = xpcall(function() error('plain', 0) end, function(m) return 'handled ' .. m end)\n"
+             "draw_text(0, 0, tostring(ok) .. ' ' .. m)\n"
+             "local ok2, a, b = xpcall(function() return 1, 2 end, print)\n"
+             "draw_text(0, 0, tostring(ok2) .. a .. b)");
+    EXPECT_TRUE(reports().empty()) << joined(reports());
+    std::vector<std::string> drawn;
+    for (const auto& d : standin::draws()) drawn.push_back(d.text.text);
+    EXPECT_EQ(drawn, (std::vector<std::string>{"false handled plain", "true12"}));
+    expect_alive(kId);
+}
+
 TEST_F(TimeLimit, TimeInAHostRoutineDoesNotCount) {
     // Each call of the host routine alone takes longer than the limit; the Lua code
     // around them takes next to nothing.
