@@ -34,6 +34,7 @@ extern "C" {
 namespace {
 
 constexpr double kEngine = 1;
+constexpr double kLimited = 2;  // the same, with a time limit that the cases never reach
 constexpr int32_t kDriveBase = 1000000;  // list handle kDriveBase + n: the list {n}
 
 // The same text runs in varnel's engine, where the bench_script_* names are bound
@@ -59,6 +60,25 @@ function loop_draw_text(n)
   for i = 1, n do f(1, 2, "hello") end
   return 0
 end
+-- Lua work alone, for the cost of a time limit's count hook: bare arithmetic (the
+-- hook's worst case, a few cheap instructions a turn), then a game's kind of work.
+function loop_lua(n)
+  local x = 0
+  for i = 1, n do x = x + i % 7 * 0.5 end
+  return 0
+end
+bench_units = {}
+for i = 1, 16 do bench_units[i] = {x = i, vx = i * 0.5} end
+function loop_game(n)
+  local units, floor, sum = bench_units, math.floor, 0
+  for i = 1, n do
+    local u = units[i % 16 + 1]
+    u.x = u.x + u.vx * 0.016
+    if u.x > 100 then u.x = 0 end
+    sum = sum + floor(u.x)
+  end
+  return 0
+end
 -- Receives the entries and leaves them be: a vararg function would build a table
 -- of them at each call, and the figures would measure Lua's collector.
 function on_event()
@@ -80,12 +100,14 @@ double g_verdicts = 0;  // every side adds its verdicts: 1.0 per operation when 
 lua_State* g_floor = nullptr;
 std::set<int> g_drives;
 
-// Runs the Lua loop in varnel's engine, driven by one event whose list is {n}.
-void varnel_loop(const char* loop, int n) {
+// Runs the Lua loop in one of varnel's engines, driven by one event whose list is {n}.
+void engine_loop(double engine, const char* loop, int n) {
     const int32_t h = kDriveBase + n;
     if (g_drives.insert(n).second) standin::set_list(h, {standin::Value::number(n)});
-    g_verdicts += script_event(kEngine, loop, h) * n;
+    g_verdicts += script_event(engine, loop, h) * n;
 }
+
+void varnel_loop(const char* loop, int n) { engine_loop(kEngine, loop, n); }
 
 // The host calls of the event that drives a loop of n in varnel's engine, which
 // come before the loop's own.
@@ -111,6 +133,19 @@ Case event_case(const char* label, int32_t h, std::vector<standin::Value> entrie
                 false, count};
 }
 
+// Not against a floor: the same Lua loop in an engine with a time limit and in one
+// without, both through varnel. The limit is set only around its own runs, so that
+// no other case pays for it.
+Case limit_case(const char* label, const char* loop, double target) {
+    return Case{label, target,
+                [loop](int n) {
+                    time_limit(kLimited, 600);
+                    engine_loop(kLimited, loop, n);
+                    time_limit(kLimited, 0);
+                },
+                [loop](int n) { engine_loop(kEngine, loop, n); }, false, -1};
+}
+
 std::vector<standin::Value> numbers(int n) {
     std::vector<standin::Value> v;
     for (int i = 0; i < n; ++i) v.push_back(standin::Value::number(i + 0.5));
@@ -134,6 +169,8 @@ void set_up_host() {
     state(kEngine);
     for (const FloorScript& s : kScripts) script_register(kEngine, s.name, s.index);
     load(kEngine, path);
+    state(kLimited);
+    load(kLimited, path);
     std::remove(path);
     g_floor = open_floor_state(kSource, kScripts, 3);
 }
@@ -159,7 +196,7 @@ bool check(const Case& c) {
     standin::set_logging(false);
     standin::draws().clear();
     if (c.loop) {
-        const std::vector<std::string> drive = drive_calls(n);
+        const std::vector<std::string> drive = drive_calls(n);  // not made by the floor
         if (mine.size() < drive.size() || !std::equal(drive.begin(), drive.end(), mine.begin())) {
             std::printf("%s: the driving event's calls are not as expected\n", c.label.c_str());
             print_lines("varnel", mine);
@@ -226,6 +263,9 @@ int main(int argc, char** argv) {
     // Not a target: the empty list against a floor that also pays for lua_pcall,
     // which is most of what the empty list costs beyond its floor.
     cases.push_back(event_case("script_event, empty, pcall floor", 1, {}, 1.2, true));
+    // The floor column here is the engine without a limit.
+    cases.push_back(limit_case("arithmetic loop: limit / none", "loop_lua", 1.03));
+    cases.push_back(limit_case("game-like loop: limit / none", "loop_game", 1.03));
 
     bool same = true;
     for (const Case& c : cases)
@@ -253,11 +293,12 @@ int main(int argc, char** argv) {
     if (empty) std::printf("%-34s %9s %10s %10s\n", "script_event, ns per entry", "", "varnel", "floor");
     for (std::size_t i = 0; empty && i < cases.size(); ++i) {
         const int n = cases[i].entries;
-        if (cases[i].loop || n == 0 || !figures[i].count) continue;
+        if (cases[i].loop || n <= 0 || !figures[i].count) continue;
         std::printf("  %-42s %10.1f %10.1f\n", cases[i].label.c_str() + std::strlen("script_event, "),
                     (figures[i].varnel_ns - empty->varnel_ns) / n, (figures[i].floor_ns - empty->floor_ns) / n);
     }
     destroy(kEngine);
+    destroy(kLimited);
     lua_close(g_floor);
     return standin::faults().empty() && !standin::live_cells() && !standin::live_strings() ? 0 : 1;
 }

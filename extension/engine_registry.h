@@ -2,6 +2,8 @@
 #pragma once
 #include <map>
 
+#include "extension/run_clock.h"
+
 struct lua_State;
 
 // A name script_event found a global function for: its bytes, and the registry
@@ -20,6 +22,7 @@ struct Engine {
     int runner_ref;   // registry slot of the engine's cached job runner
     KnownEvent known_events[kKnownEvents];  // the first names script_event called
     int known_count;
+    RunClock clock;   // the time limit and how long the running exports have taken
 };
 
 // Keyed by the id as the host gave it, ordered by < on doubles: 0 and -0 are one

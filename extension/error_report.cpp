@@ -32,7 +32,9 @@ int number_to_text(lua_State* L) {
 
 // [-0, +0, -] Stores the error value at index in holder, a text holder, as Lua's
 // own message text: a string as it is, a number as Lua writes it, anything else
-// as the empty text.
+// as "(error object is a TYPE value)". The message handler has already turned
+// almost every error into a string; other values reach here only when it could
+// not (out of memory).
 void hold_error_value(lua_State* L, int index, HostValue& holder) noexcept {
     switch (lua_type(L, index)) {
     case LUA_TSTRING:
@@ -49,8 +51,12 @@ void hold_error_value(lua_State* L, int index, HostValue& holder) noexcept {
         set_text(holder, job.text);
         return;
     }
-    default:
+    default: {
+        char text[64];
+        std::snprintf(text, sizeof text, "(error object is a %s value)", lua_typename(L, lua_type(L, index)));
+        set_text(holder, text);
         return;
+    }
     }
 }
 

@@ -24,7 +24,8 @@ void report_failure(const char* format, ...) noexcept VARNEL_PRINTF(1, 2);
 void report_holder(const HostValue& holder) noexcept;
 
 // [-0, +0, -] Reports the Lua error value at index as Lua's own message text: a
-// string as it is, a number as Lua writes it, anything else as the empty text.
+// string as it is, a number as Lua writes it, anything else as
+// "(error object is a TYPE value)".
 // Allocates nothing in Lua, so it may run outside protected mode; converting a
 // number takes two free stack slots.
 void report_error_value(lua_State* L, int index) noexcept;

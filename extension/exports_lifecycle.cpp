@@ -7,58 +7,75 @@ extern "C" {
 #include <lualib.h>
 }
 
+#include "extension/coroutine_watch.h"
 #include "extension/draw_text.h"
 #include "extension/engine_registry.h"
+#include "extension/error_trace.h"
+#include "extension/guarded_xpcall.h"
 #include "extension/error_report.h"
 #include "extension/pending_cells.h"
 #include "extension/protected_call.h"
+#include "extension/run_clock.h"
 #include "extension/varnel_exports.h"
 
 namespace {
 
-// Room load asks for beyond kEntryRoom while still protected, so that keeping
-// kEntryRoom free afterwards never needs the stack to grow.
-constexpr int kLoadSpare = 2;
+// Full collections tried before an engine is closed, until one completes.
+constexpr int kClosingCollections = 16;
 
 struct SetupJob {
     int runner_ref;
 };
 
 // [-1, +0, e] Run by lua_cpcall with the job at 1: opens the standard libraries,
-// installs draw_text and caches the job runner.
+// installs draw_text, watches coroutines, guards xpcall and caches the job runner and the
+// message handler.
 int set_up_engine(lua_State* L) {
     auto* job = static_cast<SetupJob*>(lua_touserdata(L, 1));
     luaL_openlibs(L);
     lua_pushcfunction(L, lua_draw_text);             // +1
     lua_setfield(L, LUA_GLOBALSINDEX, "draw_text");  // -1
+    watch_coroutines(L);
+    guard_xpcall(L);
     job->runner_ref = make_job_runner(L);
+    install_error_handler(L);
     return 0;
 }
 
-struct LoadJob {
-    const char* path;
-    int outer_height;  // the engine's stack height when load began
-};
-
-// [-0, +n, e] Loads the file and runs it with no arguments, returning all n of
+// [-0, +0, e] Loads the file at path and runs it with no arguments, dropping
 // its results. A load failure is raised with luaL_loadfile's message as it is.
-int run_file(lua_State* L, void* data) {
-    const LoadJob& job = *static_cast<LoadJob*>(data);
-    if (luaL_loadfile(L, job.path) != 0) return lua_error(L);  // raises the message on top
-    lua_call(L, 0, LUA_MULTRET);  // -1 chunk, +n results
-    const int n = lua_gettop(L);
-    // The results stay on the engine's stack once load returns. Grow it now, where
-    // running out of memory is only a Lua error, so that room is there afterwards.
-    const int room = kEntryRoom + kLoadSpare;
-    if (job.outer_height + n + room <= LUAI_MAXCSTACK && lua_checkstack(L, room)) return n;
-    lua_settop(L, 0);  // -n results: they cannot be kept, and the error needs room
-    return luaL_error(L, "load: %s returned too many values (%d)", job.path, n);
+int run_file(lua_State* L, void* path) {
+    if (luaL_loadfile(L, static_cast<const char*>(path)) != 0) return lua_error(L);  // raises the message on top
+    lua_call(L, 0, 0);  // -1 chunk
+    return 0;
+}
+
+// [-0, +0, e] Run by lua_cpcall: one full collection.
+int collect_all(lua_State* L) {
+    lua_gc(L, LUA_GCCOLLECT, 0);
+    return 0;
+}
+
+// Brings the collector to rest between two cycles before the engine is closed.
+// lua_close sets aside every object that has a finalizer before it runs them; if
+// the collector is then part-way through sweeping, its sweep position may sit in
+// an object set aside, on a list that loops, and the next collection a finalizer
+// asks for sweeps that list for ever. A full collection that completes ends at
+// rest; one that a raising finalizer cuts short ends among the finalizers, also
+// safe, unless that finalizer itself stepped the collector into a new sweep: each
+// try runs the finalizers pending, so a few tries settle it. Errors are dropped,
+// as lua_close drops those of the finalizers it runs.
+void rest_collector(lua_State* L) noexcept {
+    for (int i = 0; i < kClosingCollections; ++i) {
+        if (lua_cpcall(L, collect_all, nullptr) == 0) return;  // +0 or +1 error
+        lua_settop(L, -2);                                      // -1 error
+    }
 }
 
 }  // namespace
 
-// Makes the engine of id, unless id already has one. No stack of an existing
-// engine is touched.
+// Makes the engine of id, unless id already has one; the new engine's stack holds
+// its message handler in slot 1. No stack of an existing engine is touched.
 double VARNEL_CDECL state(double id) {
     if (std::isnan(id)) {
         report_failure("state: id is NaN");
@@ -79,15 +96,19 @@ double VARNEL_CDECL state(double id) {
         lua_close(L);
         return 1.0;
     }
-    if (!add_state(id, Engine{L, 0, false, job.runner_ref, {}, 0})) {
+    if (!add_state(id, Engine{L, 0, false, job.runner_ref, {}, 0, RunClock{}})) {
         report_failure("state: not enough memory to register engine %.14g", id);
         lua_close(L);
+        return 1.0;
     }
+    // The message handler stays in slot 1, below everything an export pushes, where
+    // every protected call finds it without a lookup; no script can reach it there.
+    if (push_error_handler(L) != 0) lua_settop(L, 0);  // +1, or nothing: each call brings one
     return 1.0;
 }
 
-// [-0, +n, -] on the engine: runs the file, whose n results stay on the stack
-// (none when it fails; the failure is reported).
+// [-0, +0, -] on the engine: runs the file; its results are dropped, and a
+// failure is reported.
 double VARNEL_CDECL load(double id, const char* path) {
     Engine* engine = engine_for("load", id);
     if (!engine) return 1.0;
@@ -95,17 +116,10 @@ double VARNEL_CDECL load(double id, const char* path) {
         report_failure("load: null path for engine %.14g", id);
         return 1.0;
     }
-    lua_State* L = engine->L;
-    LoadJob job{path, lua_gettop(L)};
     ++engine->running;  // until any error is reported: the host may not close it meanwhile
-    if (run_protected(*engine, run_file, &job, LUA_MULTRET) != 0) {  // +n results or +1 error
-        report_and_remove_error(L);  // -1 error
-        --engine->running;
-        return 1.0;
-    }
+    if (run_protected(*engine, run_file, const_cast<char*>(path), 0) != 0)  // +0 or +1 error
+        report_and_remove_error(engine->L);                                // -1 error
     --engine->running;
-    // Never grows the stack (run_file made the room), so it cannot raise.
-    static_cast<void>(lua_checkstack(L, kEntryRoom));
     return 1.0;
 }
 
@@ -122,6 +136,9 @@ double VARNEL_CDECL destroy(double id) {
     const std::size_t mark = pending_cells_mark();
     engine->closing = true;
     ++engine->running;
+    set_engine_limit(*engine, 0.0);  // lifting a limit needs no memory
+    lua_sethook(engine->L, nullptr, 0, 0);  // a script's hook has nothing left to watch
+    rest_collector(engine->L);
     lua_close(engine->L);  // swallows errors raised by finalizers
     pending_cells_release_to(mark);
     forget_state(id);

@@ -3,8 +3,9 @@
 # Runs the Lua file SAMPLE (in DIR) through the standalone interpreter LUA and
 # through RUNNER (run_sample, under EMULATOR when cross-compiled) and fails unless
 # both print the same bytes. When the interpreter ends on an error, the expected
-# output ends with "error: " and the first line of its message, which is what
-# varnel hands to the host's error routine. Both outputs are left in OUT.
+# output ends with "error: " and its message and stack traceback, which is what
+# varnel hands to the host's error routine, less the traceback's last line: the
+# interpreter's own C level. Both outputs are left in OUT.
 foreach(v RUNNER LUA DIR SAMPLE OUT)
   if(NOT DEFINED ${v})
     message(FATAL_ERROR "compare_sample: ${v} not given")
@@ -15,9 +16,9 @@ execute_process(COMMAND ${LUA} ${SAMPLE}.lua
   WORKING_DIRECTORY ${DIR} INPUT_FILE /dev/null
   OUTPUT_VARIABLE expected ERROR_VARIABLE lua_err RESULT_VARIABLE lua_rc)
 if(NOT lua_rc EQUAL 0)
-  string(REGEX MATCH "^[^\n]*" first_line "${lua_err}")
-  string(REGEX REPLACE "^[^:]*: " "" message "${first_line}")
-  string(APPEND expected "error: ${message}\n")
+  string(REGEX REPLACE "^[^:]*: " "" message "${lua_err}")
+  string(REGEX REPLACE "\n\t\\[C\\]: \\?\n$" "\n" message "${message}")
+  string(APPEND expected "error: ${message}")
 endif()
 
 execute_process(COMMAND ${EMULATOR} ${RUNNER} ${SAMPLE}.lua

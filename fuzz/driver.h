@@ -14,7 +14,7 @@
 
 struct Counts {
     uint64_t sequences = 0, steps = 0, nested = 0, probes = 0;
-    uint64_t state = 0, load = 0, destroy = 0, script_register = 0, script_event = 0;
+    uint64_t state = 0, load = 0, destroy = 0, script_register = 0, script_event = 0, time_limit = 0;
     uint64_t scripts_run = 0, reports = 0, refused_destroys = 0;
 };
 
@@ -70,10 +70,12 @@ private:
     template <typename Call>
     void call_on_engine(const char* what, double id, Call call);
     void call_event(double id, const std::string& name, double list);
+    void call_time_limit(double id, double seconds);
 
     // Random inputs.
     double random_id(bool for_state);
     double random_handle();
+    double random_seconds();
     std::string random_name();
     std::string random_path();
     std::string random_text();

@@ -1,4 +1,4 @@
-// The driver's calls of the five exports. Each one keeps the model of engines up
+// The driver's calls of the six exports. Each one keeps the model of engines up
 // to date and checks what the model says the call must do: every export returns
 // 1.0 (script_event 1.0 or 0.0), a call on an id with no engine, or on an engine
 // being closed, is reported, and destroy of an engine that is running Lua code is
@@ -163,4 +163,25 @@ void Driver::call_event(double id, const std::string& name, double list) {
         check(reports() > before, "script_event(" + show_number(id) + ", " + show_number(list) +
                                       ") that cannot run was not reported");
     }
+}
+
+void Driver::call_time_limit(double id, double seconds) {
+    note("time_limit(" + show_number(id) + ", " + show_number(seconds) + ")");
+    ++counts_.time_limit;
+    const EngineModel* m = model(id);
+    const bool refused = !m || m->closing || std::isnan(seconds) || seconds < 0;
+    const uint64_t before = reports();
+    double r;
+    {
+        Active a(active_, depth_, id);
+        r = time_limit(id, seconds);
+    }
+    check(r == 1.0, "time_limit(" + show_number(id) + ") returned " + show_number(r));
+    // It runs no Lua code and calls the host only to report (where a hook may call
+    // more exports, which may report too).
+    const std::string call = "time_limit(" + show_number(id) + ", " + show_number(seconds) + ")";
+    if (refused)
+        check(reports() > before, call + " was not reported");
+    else
+        check(reports() == before, call + " reported");
 }

@@ -40,6 +40,12 @@ double Driver::random_id(bool for_state) {
 
 double Driver::random_handle() { return handle_at_depth(rng_, depth_); }
 
+// Limits a game might set, mostly short enough to stop a generated script.
+double Driver::random_seconds() {
+    return rng_.pick<double>({0.0, -0.0, 0.002, 0.01, 0.05, 1.0, 1e300, std::numeric_limits<double>::infinity(),
+                              std::nan(""), -1.0, -1e-9});
+}
+
 std::string Driver::random_name() {
     if (rng_.chance(75)) return rng_.pick(names_);
     std::string s;

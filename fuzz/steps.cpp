@@ -28,7 +28,7 @@ void Driver::write_script(const std::string& path) {
 void Driver::step() {
     reenter_ = rng_.chance(40);
     reenter_percent_ = rng_.pick({5u, 25u, 70u});
-    size_t kind = rng_.weighted({10, 28, 6, 12, 28, 4, 6});
+    size_t kind = rng_.weighted({10, 28, 6, 12, 28, 4, 6, 3});
     if (engines_.size() < 2 && rng_.chance(50)) kind = 0;  // keep a few engines open
     switch (kind) {
         case 0: {
@@ -64,6 +64,9 @@ void Driver::step() {
         case 5:
             probe();
             break;
+        case 7:
+            call_time_limit(random_id(false), random_seconds());
+            break;
         default: {
             // A few frames of one engine's events in a row.
             const double id = random_id(false);
@@ -80,7 +83,7 @@ void Driver::step() {
 // A call of an export from inside a host routine: a host script, a draw, the end
 // of a list or an error report. It favours the engines whose exports are running.
 void Driver::nested_action() {
-    switch (rng_.weighted({2, 3, 6, 2, 4})) {
+    switch (rng_.weighted({2, 3, 6, 2, 4, 2})) {
         case 0:
             call_state(random_id(true));
             break;
@@ -95,6 +98,10 @@ void Driver::nested_action() {
             break;
         case 3:
             call_register(random_id(false), random_name(), rng_.pick(kScriptIndices));
+            break;
+        case 5:
+            // Often on an engine whose Lua code is running right now.
+            call_time_limit(rng_.chance(70) ? rng_.pick(active_) : random_id(false), random_seconds());
             break;
         default: {
             const double h = random_handle();

@@ -10,6 +10,7 @@
 
 #include "bridge/nexlink.h"
 #include "host/host_call_arg.h"
+#include "host/host_call_hook.h"
 
 struct HostValue {
     bool is_string;
@@ -97,5 +98,9 @@ inline HostValueParts take_parts(HostValue& holder) noexcept {
 // and one result record. What NexCallFunction returns carries no meaning.
 inline void call_host(uint32_t entry, HostCallArg* records, int32_t count,
                       HostCallArg* result) noexcept {
+    if (__builtin_expect(g_host_call_hook != nullptr, 0)) {
+        call_host_hooked(entry, records, count, result);
+        return;
+    }
     NexCallFunction(entry, records, count, result);
 }

@@ -1,5 +1,6 @@
-// What each export leaves on its engine's Lua stack, seen from inside: a chunk's
-// results stay after load, and nothing else changes the height, failing or not.
+// What each export leaves on its engine's Lua stack, seen from inside: nothing,
+// failing or not; a chunk's results are dropped once it has run. Slot 1 holds the
+// message handler that state put there.
 #include "tests/engine_fixture.h"
 
 namespace {
@@ -7,31 +8,46 @@ namespace {
 class EngineStack : public EngineTest {
 protected:
     size_t reported() const { return standin::errors().size(); }
-    // Leaves `return 'keep'` on the stack, for the checks that it stays.
+    // Leaves a value of the host's own on the stack, above the handler, for the
+    // checks that it stays.
     void keep_one() {
-        ASSERT_EQ(load_source("return 'keep'"), 1.0);
         ASSERT_EQ(height(), 1);
+        lua_pushstring(L, "keep");
+        ASSERT_EQ(height(), 2);
     }
     void expect_kept(int h) {
         EXPECT_EQ(height(), h);
-        ASSERT_EQ(lua_type(L, 1), LUA_TSTRING);
-        EXPECT_STREQ(lua_tostring(L, 1), "keep");
+        EXPECT_EQ(lua_type(L, 1), LUA_TFUNCTION);
+        ASSERT_EQ(lua_type(L, 2), LUA_TSTRING);
+        EXPECT_STREQ(lua_tostring(L, 2), "keep");
     }
 };
 
-TEST_F(EngineStack, TheChunksResultsStayAfterLoad) {
-    EXPECT_EQ(height(), 0);
-    ASSERT_EQ(load_source("return 1, 'two'"), 1.0);
-    ASSERT_EQ(height(), 2);
-    EXPECT_EQ(lua_tonumber(L, 1), 1.0);
-    EXPECT_STREQ(lua_tostring(L, 2), "two");
-    load_source("return");
-    EXPECT_EQ(height(), 2);
-    load_source("return nil, false");
-    EXPECT_EQ(height(), 4);
-    EXPECT_EQ(lua_type(L, 3), LUA_TNIL);
-    EXPECT_EQ(lua_type(L, 4), LUA_TBOOLEAN);
+TEST_F(EngineStack, LoadDropsTheChunksResults) {
+    keep_one();
+    for (const char* source : {"return 1, 'two'", "return", "return nil, false"}) {
+        SCOPED_TRACE(source);
+        ASSERT_EQ(load_source(source), 1.0);
+        expect_kept(2);
+    }
     EXPECT_EQ(reported(), 0u);
+}
+
+TEST_F(EngineStack, ReloadingAModuleManyTimesKeepsNothing) {
+    keep_one();
+    ScriptFile module("local M = {big = string.rep('m', 1000)}\n"
+                      "function M.f() return 1 end\n"
+                      "stack_loads = (stack_loads or 0) + 1\n"
+                      "return M");
+    for (int i = 0; i < 10000; ++i) load(kId, module.path());
+    expect_kept(2);
+    EXPECT_EQ(reported(), 0u);
+    lua_getglobal(L, "stack_loads");
+    EXPECT_EQ(lua_tonumber(L, -1), 10000.0);
+    lua_pop(L, 1);
+    // None of the returned tables is held: a full collection frees them all.
+    lua_gc(L, LUA_GCCOLLECT, 0);
+    EXPECT_LT(lua_gc(L, LUA_GCCOUNT, 0), 1000) << "kilobytes in use";
 }
 
 TEST_F(EngineStack, AFailingLoadLeavesTheHeight) {
@@ -42,44 +58,56 @@ TEST_F(EngineStack, AFailingLoadLeavesTheHeight) {
         const size_t before = reported();
         load_source(source);
         EXPECT_EQ(reported(), before + 1);
-        expect_kept(1);
+        expect_kept(2);
     }
     load(kId, "stack_missing.lua");
     load(kId, nullptr);
     EXPECT_EQ(reported(), 7u);
-    expect_kept(1);
+    expect_kept(2);
 }
 
-TEST_F(EngineStack, ManyResultsStayAndLaterExportsStillWork) {
-    load_source("local t = {} for i = 1, 7000 do t[i] = i end return unpack(t)");
-    ASSERT_EQ(height(), 7000);
-    EXPECT_EQ(lua_tonumber(L, 7000), 7000.0);
+TEST_F(EngineStack, ManyResultsAreDroppedAndLaterExportsStillWork) {
+    for (int i = 0; i < 3; ++i) load_source("local t = {} for i = 1, 7900 do t[i] = i end return unpack(t)");
+    EXPECT_EQ(height(), 1);
     EXPECT_EQ(reported(), 0u);
-    // No room for another 7000: refused with one report, the stack as it was.
-    load_source("local t = {} for i = 1, 7000 do t[i] = i end return unpack(t)");
-    EXPECT_EQ(reported(), 1u);
-    EXPECT_EQ(height(), 7000);
     standin::set_list(42, {});
     EXPECT_EQ(script_register(kId, "stack_many", 1), 1.0);
     load_source("function stack_many_event() draw_text(1, 2, 'fine') return 0 end");
     EXPECT_EQ(script_event(kId, "stack_many_event", 42), 1.0);
-    EXPECT_EQ(height(), 7000);
+    EXPECT_EQ(height(), 1);
     EXPECT_EQ(standin::draws().size(), 1u);
-    EXPECT_EQ(reported(), 1u);
+    EXPECT_EQ(reported(), 0u);
+}
+
+TEST_F(EngineStack, ReportsKeepTheirTracebackWhenTheHandlerSlotIsGone) {
+    lua_settop(L, 0);  // the host emptied the stack: each call brings its own handler
+    load_source("local function f() error('still traced') end\nf()\n");
+    ASSERT_EQ(reported(), 1u);
+    EXPECT_NE(standin::errors()[0].text.find("still traced\nstack traceback:\n\t[C]: in function 'error'"),
+              std::string::npos)
+        << standin::errors()[0].text;
+    EXPECT_EQ(height(), 0);
+    standin::set_list(43, {});
+    load_source("function stack_traced() error('event traced') end");
+    EXPECT_EQ(script_event(kId, "stack_traced", 43), 1.0);
+    EXPECT_EQ(script_event(kId, "stack_traced", 43), 1.0);  // the second time by its known name
+    ASSERT_EQ(reported(), 3u);
+    for (int i = 1; i < 3; ++i) EXPECT_NE(standin::errors()[i].text.find("event traced\nstack traceback:"), std::string::npos);
+    EXPECT_EQ(height(), 0);
 }
 
 TEST_F(EngineStack, ScriptRegisterLeavesTheHeight) {
     keep_one();
     EXPECT_EQ(script_register(kId, "stack_reg_ok", 90), 1.0);
-    expect_kept(1);
+    expect_kept(2);
     EXPECT_EQ(script_register(kId, nullptr, 90), 1.0);
     EXPECT_EQ(reported(), 1u);
-    expect_kept(1);
+    expect_kept(2);
     load_source("setmetatable(_G, {__newindex = function() error('stack: no new globals', 0) end})");
     EXPECT_EQ(script_register(kId, "stack_reg_blocked", 91), 1.0);
     ASSERT_EQ(reported(), 2u);
-    EXPECT_EQ(standin::errors().back().text, "stack: no new globals");
-    expect_kept(1);
+    EXPECT_EQ(standin::errors().back().text.rfind("stack: no new globals\nstack traceback:", 0), 0u);
+    expect_kept(2);
 }
 
 TEST_F(EngineStack, ScriptEventLeavesTheHeight) {
@@ -101,7 +129,7 @@ TEST_F(EngineStack, ScriptEventLeavesTheHeight) {
         const size_t before = reported();
         EXPECT_EQ(script_event(kId, c.name, 41), c.verdict);
         EXPECT_EQ(reported(), before + c.reports);
-        expect_kept(1);
+        expect_kept(2);
     }
 }
 

@@ -135,7 +135,9 @@ protected:
         for (int i = 0; i < 30; ++i) entries.push_back(standin::Value::number(i));
         standin::set_list(6, entries);
     }
-    // Leaves 40 results on the engine's stack, past the slots a new engine has.
+    // Runs a chunk that returns 40 values, past the slots a new engine has. They
+    // once stayed on the engine's stack; now they are dropped, and the cases below
+    // check that nothing else took their place.
     void keep_many_results() { run(kId, "local t = {} for i = 1, 40 do t[i] = i end return unpack(t)"); }
 };
 
@@ -221,7 +223,7 @@ TEST_F(NestedExportRoom, EventsOfAnEmptyListNestedInListDone) {
     });
     EXPECT_EQ(script_event(kId, "regression_room_nest", 7), 1.0);
     standin::set_list_done_hook(nullptr);
-    EXPECT_EQ(reports(), (Reports{"7", "7", "7", "7"}));
+    EXPECT_EQ(messages(), (Reports{"7", "7", "7", "7"}));
     EXPECT_EQ(standin::call_count(R_LIST_DONE), 5u);
     expect_engine_alive(kId);
 }
@@ -229,7 +231,7 @@ TEST_F(NestedExportRoom, EventsOfAnEmptyListNestedInListDone) {
 TEST_F(NestedExportRoom, ANumberErrorAfterManyResults) {
     keep_many_results();
     run(kId, "error(-4.5, 0)");
-    EXPECT_EQ(reports(), (Reports{"-4.5"}));
+    EXPECT_EQ(messages(), (Reports{"-4.5"}));
     expect_engine_alive(kId);
 }
 
@@ -247,7 +249,7 @@ TEST_F(NestedExportRoom, FailingLoadsNestedInTheErrorRoutine) {
     standin::set_error_hook(nullptr);
     const Reports r = reports();
     ASSERT_EQ(r.size(), 4u) << joined(r);
-    EXPECT_EQ(r[3], "42");
+    EXPECT_EQ(untraced(r[3]), "42");
     expect_engine_alive(kId);
 }
 

@@ -59,7 +59,7 @@ protected:
         std::vector<std::string> out;
         for (const auto& line : standin::calls())
             for (const char* p : prefixes)
-                if (line.rfind(p, 0) == 0) out.push_back(line);
+                if (line.rfind(p, 0) == 0) out.push_back(untraced(line));
         return out;
     }
     static std::vector<std::string> list_calls() { return calls_of({"list_"}); }
@@ -256,7 +256,7 @@ end)"), 1.0);
     clear_logs();
     standin::set_list(3, std::vector<Value>(8, Value::text_of(std::string(64 * 1024, 'g'))));
     EXPECT_EQ(script_event(1, "ev_echo", 3), 1.0);
-    EXPECT_EQ(reports(), (std::vector<std::string>{"ev gc boom"}));
+    EXPECT_EQ(messages(), (std::vector<std::string>{"ev gc boom"}));
     const auto lists = list_calls();
     ASSERT_GE(lists.size(), 3u);
     EXPECT_LT(lists.size(), 10u) << "the error came after every entry was read";
@@ -407,7 +407,7 @@ TEST_F(ScriptEvent, NestedEventErrorStaysInsideIt) {
     standin::set_list(20, {});
     standin::set_list(21, {Value::text_of("z")});
     EXPECT_EQ(script_event(1, "ev_outer", 20), 0.0);
-    EXPECT_EQ(reports(), (std::vector<std::string>{"inner"}));
+    EXPECT_EQ(messages(), (std::vector<std::string>{"inner"}));
     EXPECT_EQ(seen(), (std::vector<std::string>{"got 11"}));
     EXPECT_EQ(count_of("list_done 20"), 1u);
     EXPECT_EQ(count_of("list_done 21"), 1u);
@@ -639,6 +639,49 @@ end)"), 1.0);
     EXPECT_EQ(script_event(1, "ev_weak_count", 3), 1.0);
     ASSERT_EQ(standin::draws().size(), 1u);
     EXPECT_EQ(standin::draws()[0].x.real, 1) << "only ev_kept should be alive";
+}
+
+TEST_F(ScriptEvent, AHookCannotBorrowTheJobRunner) {
+    // A call hook looks through every level for a C function with a userdata
+    // local and calls it with that value, from a coroutine and on the main thread,
+    // as a hostile script would to run an export's job itself.
+    ASSERT_EQ(run(1, R"(
+ev_borrowed = 0
+local function borrow()
+  for level = 1, 30 do
+    local info = debug.getinfo(level, 'fS')
+    if not info then break end
+    if info.what == 'C' then
+      for i = 1, 10 do
+        local name, value = debug.getlocal(level, i)
+        if not name then break end
+        if type(value) == 'userdata' then
+          ev_borrowed = ev_borrowed + 1
+          coroutine.resume(coroutine.create(function() return info.func(value) end))
+          pcall(info.func, value)
+        end
+      end
+    end
+  end
+end
+function ev_victim(n)
+  draw_text(0, 0, 'victim ran')
+  return n
+end
+debug.sethook(borrow, 'crl')
+)"), 1.0);
+    for (double entry : {7.0, 0.0}) {
+        SCOPED_TRACE(entry);
+        clear_logs();
+        standin::set_list(9, numbers({entry}));
+        EXPECT_EQ(script_event(1, "ev_victim", 9), entry == 0.0 ? 1.0 : 0.0);
+        EXPECT_TRUE(reports().empty()) << joined(reports());
+        EXPECT_EQ(seen(), std::vector<std::string>{"victim ran"});
+    }
+    clear_logs();
+    // The hook is still the script's, and still runs.
+    ASSERT_EQ(run(1, "draw_text(0, 0, tostring(debug.gethook() ~= nil))"), 1.0);
+    EXPECT_EQ(seen(), std::vector<std::string>{"true"});
 }
 
 }  // namespace

@@ -31,6 +31,19 @@ protected:
         for (const auto& a : standin::errors()) out.push_back(a.has_text ? a.text : "<null>");
         return out;
     }
+    // text without the stack traceback that follows a run-time error's message
+    // (a closing quote of a logged call stays).
+    static std::string untraced(const std::string& text) {
+        const size_t at = text.find("\nstack traceback:");
+        if (at == std::string::npos) return text;
+        return text.substr(0, at) + (text.back() == '"' ? "\"" : "");
+    }
+    // reports(), each without its traceback.
+    std::vector<std::string> messages() const {
+        std::vector<std::string> out;
+        for (const auto& r : reports()) out.push_back(untraced(r));
+        return out;
+    }
     void TearDown() override {
         for (double id : opened_) destroy(id);
         opened_.clear();

@@ -1,0 +1,23 @@
+// time_limit: how long a single export of an engine may spend running Lua code.
+#include <cmath>
+
+#include "extension/engine_registry.h"
+#include "extension/error_report.h"
+#include "extension/run_clock.h"
+#include "extension/varnel_exports.h"
+
+// [-0, +0, -] on the engine. Sets the engine's limit in seconds; 0 lifts it.
+double VARNEL_CDECL time_limit(double id, double seconds) {
+    Engine* engine = engine_for("time_limit", id);
+    if (!engine) return 1.0;
+    if (std::isnan(seconds)) {
+        report_failure("time_limit: seconds is NaN for engine %.14g", id);
+        return 1.0;
+    }
+    if (seconds < 0.0) {
+        report_failure("time_limit: seconds is negative (%.14g) for engine %.14g", seconds, id);
+        return 1.0;
+    }
+    set_engine_limit(*engine, seconds);
+    return 1.0;
+}

@@ -1,0 +1,17 @@
+// A routine that hears of every host routine call, before and after it: the
+// extension installs one while it needs to know when host code runs (to leave
+// time spent there off a script's run clock). Null when nobody listens, which
+// costs call_host one branch.
+#pragma once
+#include <cstdint>
+
+#include "host/host_call_arg.h"
+
+// entering is true just before the host routine is called, false once it returned.
+using HostCallHook = void (*)(bool entering);
+
+extern HostCallHook g_host_call_hook;
+
+// call_host's way when a hook is installed: the hook, the call, the hook again.
+void call_host_hooked(uint32_t entry, HostCallArg* records, int32_t count,
+                      HostCallArg* result) noexcept;

@@ -1,0 +1,1 @@
+xpcall(function() while true do end end, function(m) while true do end end)
