@@ -20,8 +20,11 @@ extern "C" {
 
 namespace {
 
-// Full collections tried before an engine is closed, until one completes.
-constexpr int kClosingCollections = 16;
+// Full collections tried before an engine is closed, until one completes. A try
+// cut short by a raising finalizer has used that finalizer up (each runs once), so
+// the tries end once the raising finalizers do; only finalizers that keep making
+// new raising finalizers reach the cap.
+constexpr int kClosingCollections = 256;
 
 struct SetupJob {
     int runner_ref;
@@ -62,8 +65,8 @@ int collect_all(lua_State* L) {
 // an object set aside, on a list that loops, and the next collection a finalizer
 // asks for sweeps that list for ever. A full collection that completes ends at
 // rest; one that a raising finalizer cuts short ends among the finalizers, also
-// safe, unless that finalizer itself stepped the collector into a new sweep: each
-// try runs the finalizers pending, so a few tries settle it. Errors are dropped,
+// safe, unless that finalizer itself stepped the collector into a new sweep: so the
+// tries go on until one completes. Errors are dropped,
 // as lua_close drops those of the finalizers it runs.
 void rest_collector(lua_State* L) noexcept {
     for (int i = 0; i < kClosingCollections; ++i) {
