@@ -28,7 +28,7 @@ extern "C" {
 
 #include "bench/floor.h"
 #include "bench/timing.h"
-#include "extension/varnel_exports.h"
+#include "standin/exports.h"
 #include "standin/standin.h"
 
 namespace {

@@ -10,6 +10,7 @@ extern "C" {
 #include "extension/draw_text.h"
 #include "extension/engine_registry.h"
 #include "extension/error_report.h"
+#include "extension/export_scope.h"
 #include "extension/pending_cells.h"
 #include "extension/protected_call.h"
 #include "extension/varnel_exports.h"
@@ -55,11 +56,7 @@ int run_file(lua_State* L, void* data) {
     return luaL_error(L, "load: %s returned too many values (%d)", job.path, n);
 }
 
-}  // namespace
-
-// Makes the engine of id, unless id already has one. No stack of an existing
-// engine is touched.
-double VARNEL_CDECL state(double id) {
+VARNEL_EXPORT_WORK double make_state(double id) {
     if (std::isnan(id)) {
         report_failure("state: id is NaN");
         return 1.0;
@@ -86,9 +83,18 @@ double VARNEL_CDECL state(double id) {
     return 1.0;
 }
 
-// [-0, +n, -] on the engine: runs the file, whose n results stay on the stack
-// (none when it fails; the failure is reported).
-double VARNEL_CDECL load(double id, const char* path) {
+}  // namespace
+
+// Makes the engine of id, unless id already has one. No stack of an existing
+// engine is touched.
+VARNEL_ENTRY double VARNEL_CDECL state(double id) {
+    const ExportScope scope;
+    return make_state(id);
+}
+
+namespace {
+
+VARNEL_EXPORT_WORK double load_file(double id, const char* path) {
     Engine* engine = engine_for("load", id);
     if (!engine) return 1.0;
     if (!path) {
@@ -109,8 +115,18 @@ double VARNEL_CDECL load(double id, const char* path) {
     return 1.0;
 }
 
-// Closes the engine of id and forgets the id, so that state may make it anew.
-double VARNEL_CDECL destroy(double id) {
+}  // namespace
+
+// [-0, +n, -] on the engine: runs the file, whose n results stay on the stack
+// (none when it fails; the failure is reported).
+VARNEL_ENTRY double VARNEL_CDECL load(double id, const char* path) {
+    const ExportScope scope;
+    return load_file(id, path);
+}
+
+namespace {
+
+VARNEL_EXPORT_WORK double close_state(double id) {
     Engine* engine = engine_for("destroy", id);
     if (!engine) return 1.0;
     if (engine->running > 0) {
@@ -126,4 +142,12 @@ double VARNEL_CDECL destroy(double id) {
     pending_cells_release_to(mark);
     forget_state(id);
     return 1.0;
+}
+
+}  // namespace
+
+// Closes the engine of id and forgets the id, so that state may make it anew.
+VARNEL_ENTRY double VARNEL_CDECL destroy(double id) {
+    const ExportScope scope;
+    return close_state(id);
 }
