@@ -5,6 +5,7 @@ extern "C" {
 #include <lua.h>
 }
 
+#include "extension/error_report.h"
 #include "host/host_contract.h"
 #include "host/host_value.h"
 
@@ -32,6 +33,6 @@ int lua_draw_text(lua_State* L) {
     // A number is turned into a string here, which may raise: before any cell exists.
     const char* text = lua_tolstring(L, 3, nullptr);
     const uint32_t raised = draw_on_host(records, text);  // no holder is left
-    if (raised != 0) return luaL_error(L, HOST_EXCEPTION_FORMAT, static_cast<unsigned>(raised));
+    if (raised != 0) return raise_host_exception(L, raised);
     return 0;
 }

@@ -50,11 +50,6 @@ HostValueParts take_entry(int32_t h, int32_t i, uint32_t* raised) noexcept {
     return take_parts(value);
 }
 
-// [-0, +0, e] Raises the Lua error for an exception the host's code raised.
-int raise_host_exception(lua_State* L, uint32_t code) {
-    return luaL_error(L, HOST_EXCEPTION_FORMAT, static_cast<unsigned>(code));
-}
-
 // [-0, +1, e] Reads entry i and pushes it at height + 1: a number, a text, or nil
 // for the empty text. The entry's cell is disposed before the next one is read.
 void push_entry(lua_State* L, int height, int32_t h, int32_t i) {
@@ -83,7 +78,7 @@ void release_list(lua_State* L, EventJob& job) {
 // Lets the list go where no Lua code runs: an exception is reported.
 void release_list_outside(int32_t h) noexcept {
     const uint32_t raised = list_done(h);
-    if (raised != 0) report_failure(HOST_EXCEPTION_FORMAT, static_cast<unsigned>(raised));
+    if (raised != 0) report_host_exception(raised);
 }
 
 // Whether the texts a and b are the same.
@@ -212,7 +207,7 @@ VARNEL_EXPORT_WORK double dispatch_to_lua(double id, const char* name, double li
             lua_settop(L, function - 1);  // -1 function
             g_holding = false;
             release_list_outside(h);
-            report_failure(HOST_EXCEPTION_FORMAT, static_cast<unsigned>(raised));
+            report_host_exception(raised);
             --engine->running;
             return 1.0;
         }
@@ -226,7 +221,7 @@ VARNEL_EXPORT_WORK double dispatch_to_lua(double id, const char* name, double li
             if (raised != 0) {
                 lua_settop(L, function - 1);  // -1 function
                 g_holding = false;
-                report_failure(HOST_EXCEPTION_FORMAT, static_cast<unsigned>(raised));
+                report_host_exception(raised);
                 --engine->running;
                 return 1.0;
             }

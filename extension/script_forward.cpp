@@ -156,7 +156,7 @@ int forward_script_call(lua_State* L) {
     if (!run_script(L, index, argc, &result, &raised)) return luaL_error(L, "not enough memory");
     if (raised != 0) {
         if (result.cell) NexDeallocateString(result.cell);
-        return luaL_error(L, HOST_EXCEPTION_FORMAT, static_cast<unsigned>(raised));
+        return raise_host_exception(L, raised);
     }
     return hand_result(L, result);  // what lies below is dropped by Lua
 }

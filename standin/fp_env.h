@@ -11,7 +11,9 @@
 
 namespace standin {
 
-// default: the C runtime's own words. pascal: a runtime from a Pascal-family
+// default: the words the C runtime that Lua and varnel use is built for
+// (kRuntimeWords); this program's own may differ (a MinGW program starts in
+// 64-bit precision). pascal: a runtime from a Pascal-family
 // compiler (x87 0x1372, MXCSR 0x1900: invalid, zero-divide and overflow
 // unmasked). direct3d: a host with a Direct3D device (x87 0x007F: 24-bit
 // precision, all masked).
@@ -28,7 +30,7 @@ FpWords fp_env_words(FpEnv env);
 void set_fp_env(FpEnv env);
 FpEnv fp_env();
 
-// The C runtime's words, which the stand-in's own code runs with.
+// This program's words as it started, which the stand-in's own code runs with.
 FpWords runtime_words();
 
 // The words the host is running with now: those of the innermost export call in
