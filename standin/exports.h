@@ -10,8 +10,10 @@
 
 #if defined(_WIN32)
 #define STANDIN_EXPORT_SYMBOL(name) __asm__("_" #name)
+#define STANDIN_CDECL __cdecl
 #else
 #define STANDIN_EXPORT_SYMBOL(name) __asm__(#name)
+#define STANDIN_CDECL __attribute__((cdecl))
 #endif
 
 // The exports themselves, under other names in C++.
