@@ -15,7 +15,8 @@
 #define EC_MXCSR_AFTER 32 /* MXCSR as the export left it */
 #define EC_ESP_DELTA 36   /* ESP after the return minus ESP at the call */
 #define EC_RESULT 40      /* the double from ST0 */
-#define EC_ENV 48         /* fnstenv: control word +0, status +4, tags +8 (28 bytes) */
-#define EC_SIZE 76
+#define EC_ESP_AT_CALL 48 /* ESP at the call */
+#define EC_ENV 52         /* fnstenv: control word +0, status +4, tags +8 (28 bytes) */
+#define EC_SIZE 80
 
 #endif

@@ -36,6 +36,7 @@ CDECL_BEGIN standin_call_export
     cld
     rep movsl
     movl %esp, %edi                 /* kept by the export (cdecl) */
+    movl %esp, EC_ESP_AT_CALL(%ebx)
     fnclex
     fldcw EC_HOST_X87(%ebx)
     ldmxcsr EC_HOST_MXCSR(%ebx)

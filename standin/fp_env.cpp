@@ -25,7 +25,8 @@ struct ExportCall {
     uint32_t mxcsr_after;    // +32
     int32_t esp_delta;       // +36
     double result;           // +40
-    uint32_t env[7];         // +48 control, status, tags, then the last instruction's address
+    uint32_t esp_at_call;    // +48
+    uint32_t env[7];         // +52 control, status, tags, then the last instruction's address
 };
 static_assert(offsetof(ExportCall, fn) == EC_FN, "fn");
 static_assert(offsetof(ExportCall, args) == EC_ARGS, "args");
@@ -38,8 +39,9 @@ static_assert(offsetof(ExportCall, own_mxcsr) == EC_OWN_MXCSR, "own_mxcsr");
 static_assert(offsetof(ExportCall, mxcsr_after) == EC_MXCSR_AFTER, "mxcsr_after");
 static_assert(offsetof(ExportCall, esp_delta) == EC_ESP_DELTA, "esp_delta");
 static_assert(offsetof(ExportCall, result) == EC_RESULT, "result");
+static_assert(offsetof(ExportCall, esp_at_call) == EC_ESP_AT_CALL, "esp_at_call");
 static_assert(offsetof(ExportCall, env) == EC_ENV, "env");
-static_assert(sizeof(ExportCall) >= EC_SIZE, "room for the x87 environment");
+static_assert(sizeof(ExportCall) == EC_SIZE, "size");
 
 }  // namespace standin
 
@@ -59,6 +61,7 @@ FpEnv g_env = fp_env_from_environment();
 // The host words of each export call in progress, innermost last.
 std::vector<FpWords> g_host_words;
 int g_skew = 0;
+uint32_t g_last_offset = 0;
 
 std::string hex(uint32_t v) {
     char b[16];
@@ -124,6 +127,7 @@ FpWords fp_env_words(FpEnv env) {
 
 void set_fp_env(FpEnv env) { g_env = env; }
 FpEnv fp_env() { return g_env; }
+uint32_t last_export_stack_offset() { return g_last_offset; }
 FpWords runtime_words() { return standin_runtime_words; }
 
 FpWords current_host_words() {
@@ -162,6 +166,7 @@ double call_export(const void* fn, const uint32_t* args, int words) {
     const FpWords after = g_host_words.back();  // as a host routine may have changed them
     g_host_words.pop_back();
     check_after(c, after);
+    g_last_offset = c.esp_at_call % 16;
     return c.result;
 }
 
