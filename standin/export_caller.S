@@ -1,4 +1,5 @@
-/* The stand-in's side of an export call, and host code that divides by zero. */
+/* The stand-in's side of an export call, and host code: a division by zero, and
+ * (Windows) a frame with a cleanup handler. */
 #include "bridge/asm_names.h"
 #include "standin/export_call.h"
 
@@ -91,5 +92,43 @@ CDECL_BEGIN standin_divide_by_zero
     addl $16, %esp
     ret
 CDECL_END standin_divide_by_zero
+
+#if defined(_WIN32)
+/* standin_with_cleanup(fn, unwound)
+ * In:  cdecl; [esp+4] = a cdecl function of no arguments, [esp+8] = an int.
+ * Does: calls fn inside a structured exception frame whose handler takes no
+ *      exception but, when the system unwinds the frame, adds 1 to *unwound: a
+ *      host frame with cleanup to do.
+ * Out: nothing. Pops 0. Preserves EBX, ESI, EDI, EBP; FS:[0] as it came in. */
+    .p2align 4
+CDECL_BEGIN standin_with_cleanup
+    pushl %ebp
+    movl %esp, %ebp
+    pushl 12(%ebp)                  /* record: the counter */
+    pushl $cleanup_handler          /* record: handler */
+    pushl %fs:0                     /* record: next */
+    movl %esp, %fs:0
+    call *8(%ebp)
+    movl (%esp), %ecx
+    movl %ecx, %fs:0
+    movl %ebp, %esp
+    popl %ebp
+    ret
+CDECL_END standin_with_cleanup
+
+/* cleanup_handler(exception_record, registration, context, dispatcher)
+ * In:  cdecl, from the system. Out: EAX = 1 (continue the search or the unwind);
+ *      during an unwind, first adds 1 to the counter kept in the registration. */
+    .p2align 4
+cleanup_handler:
+    movl 4(%esp), %eax
+    testl $6, 4(%eax)               /* EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND */
+    jz 1f
+    movl 8(%esp), %edx
+    movl 8(%edx), %edx
+    addl $1, (%edx)
+1:  movl $1, %eax
+    ret
+#endif
 
 STACK_NOTE

@@ -135,6 +135,8 @@ TEST_F(HostEnvironment, NestedExportsKeepEachLevelsWords) {
 
 #if defined(_WIN32)
 
+extern "C" void standin_with_cleanup(void (*fn)(), int* unwound);
+
 constexpr DWORD kHostCode = 0xE0564E4C;
 
 // What an exception raised inside each kind of host routine becomes.
@@ -160,13 +162,19 @@ protected:
 TEST_F(HostException, RaisedInAHostScriptIsALuaErrorHundredTimes) {
     standin::set_fp_env(FpEnv::kPascal);
     open(1);
-    standin::set_script(40, [](const HostCallArg*, int) -> Value { raise_host_exception(); return {}; });
+    // The host script raises from inside a frame of its own with cleanup to do.
+    int unwound = 0;
+    standin::set_script(40, [&unwound](const HostCallArg*, int) -> Value {
+        standin_with_cleanup(raise_host_exception, &unwound);
+        return {};
+    });
     EXPECT_EQ(script_register(1, "raises", 40), 1.0);
     for (int i = 0; i < 100; ++i) {
         standin::errors().clear();
         EXPECT_EQ(run(1, "raises('text', 1.5)"), 1.0);
         ASSERT_EQ(reports(), std::vector<std::string>{message(kHostCode)}) << i;
         EXPECT_EQ(standin::live_cells(), 0u) << standin::ledger_report();
+        EXPECT_EQ(unwound, i + 1) << "the host's frame was not unwound";
     }
     // A script's pcall catches it like any error.
     check(1, "local ok, e = pcall(raises); assert(not ok and e == '" + message(kHostCode) + "')");
