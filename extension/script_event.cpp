@@ -175,6 +175,17 @@ int dispatch_event(lua_State* L, void* data) {
     return call_with_entries(L, data);
 }
 
+// [-1, +0, -] Gives up a call whose function at function is held outside protected
+// mode, after a host list routine raised: drops the function, reports the
+// exception and lets the engine go. Returns script_event's result.
+double abandon_held(lua_State* L, Engine& engine, int function, uint32_t raised) noexcept {
+    lua_settop(L, function - 1);  // -1 function and whatever lies above it
+    g_holding = false;
+    report_host_exception(raised);
+    --engine.running;
+    return 1.0;
+}
+
 VARNEL_EXPORT_WORK double dispatch_to_lua(double id, const char* name, double list) {
     int32_t h;
     if (!list_handle_of(list, &h)) {
@@ -204,12 +215,8 @@ VARNEL_EXPORT_WORK double dispatch_to_lua(double id, const char* name, double li
         job.count = read_list_size(h, &raised);
         drop_to(L, function);
         if (raised != 0) {
-            lua_settop(L, function - 1);  // -1 function
-            g_holding = false;
             release_list_outside(h);
-            report_host_exception(raised);
-            --engine->running;
-            return 1.0;
+            return abandon_held(L, *engine, function, raised);
         }
         if (job.count > 0) {
             g_holding = false;
@@ -218,13 +225,7 @@ VARNEL_EXPORT_WORK double dispatch_to_lua(double id, const char* name, double li
             job.list_released = true;
             raised = list_done(h);
             drop_to(L, function);
-            if (raised != 0) {
-                lua_settop(L, function - 1);  // -1 function
-                g_holding = false;
-                report_host_exception(raised);
-                --engine->running;
-                return 1.0;
-            }
+            if (raised != 0) return abandon_held(L, *engine, function, raised);
             g_holding = false;
             status = call_protected(*engine, 0, 1);  // -1 function, +1 result or error
             if (status == 0) {
