@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "host/fp_words.h"
+#include "host/host_call_arg.h"
 
 // What the export at work knows of the host that called it. Each export keeps one
 // for as long as it runs (extension/export_scope.h); the innermost is current.
@@ -32,7 +33,7 @@ void settle_after_host(uint32_t code, FpWords now) noexcept;
 // the code of an exception the routine raised; the result record is then as the
 // routine left it (zero-filled when it wrote nothing). What NexCallFunction
 // returns carries no meaning.
-inline uint32_t call_host(uint32_t entry, void* records, int32_t count, void* result) noexcept {
+inline uint32_t call_host(uint32_t entry, HostCallArg* records, int32_t count, HostCallArg* result) noexcept {
     const HostSide* side = g_host_side;
     if (side && side->switched) load_fp_words(side->host);
     // Host time starts here: an engine's run-time clock stops before this call.
