@@ -13,7 +13,7 @@ ExportScope::ExportScope() noexcept {
     side_.host = read_fp_words();
     side_.switched = kSwitch && fp_words_differ(side_.host, kRuntimeWords);
     side_.outer = g_host_side;
-    if (side_.switched) load_fp_words(kRuntimeWords);
+    if (side_.switched) switch_fp_words(side_.host, kRuntimeWords);
     g_host_side = &side_;
     // Engine time starts here: an engine's run-time clock starts once the export
     // knows its engine, and runs until the scope closes.
@@ -24,5 +24,5 @@ ExportScope::~ExportScope() {
     // words go back.
     if (!kSwitch) return;
     g_host_side = side_.outer;
-    if (side_.switched) load_fp_words(side_.host);  // clears our flags first
+    if (side_.switched) switch_fp_words(kRuntimeWords, side_.host);  // clears our x87 flags first
 }

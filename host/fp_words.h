@@ -37,16 +37,23 @@ inline bool fp_words_differ(FpWords a, FpWords b) noexcept {
     return ((a.x87 ^ b.x87) & 0xFFFF) != 0 || ((a.mxcsr ^ b.mxcsr) & ~kMxcsrFlags) != 0;
 }
 
-// Clears the x87 exception flags, then loads words. No flag raised before it can
-// fire at the next floating-point instruction.
-inline void load_fp_words(FpWords words) noexcept {
-    const uint16_t cw = static_cast<uint16_t>(words.x87);
-    const uint32_t mx = words.mxcsr;
-    __asm__ volatile("fnclex\n\tfldcw %0\n\tldmxcsr %1" : : "m"(cw), "m"(mx) : "memory");
+// Goes from the words in force, from, to words, writing only the unit that
+// differs: the x87 control word (after clearing the x87 exception flags, so that
+// none raised before fires at the next x87 instruction), MXCSR, both or neither.
+// MXCSR's flags go with it: those of words.
+inline void switch_fp_words(FpWords from, FpWords words) noexcept {
+    if (((from.x87 ^ words.x87) & 0xFFFF) != 0) {
+        const uint16_t cw = static_cast<uint16_t>(words.x87);
+        __asm__ volatile("fnclex\n\tfldcw %0" : : "m"(cw) : "memory");
+    }
+    if (((from.mxcsr ^ words.mxcsr) & ~kMxcsrFlags) != 0) {
+        const uint32_t mx = words.mxcsr;
+        __asm__ volatile("ldmxcsr %0" : : "m"(mx) : "memory");
+    }
 }
 
-// As load_fp_words, emptying the x87 register stack first: for code that may have
-// been cut off in the middle of its floating-point work.
+// Loads words in both units, emptying the x87 register stack and clearing its flags
+// first: for after code that was cut off in the middle of its floating-point work.
 inline void reset_fp_words(FpWords words) noexcept {
     const uint16_t cw = static_cast<uint16_t>(words.x87);
     const uint32_t mx = words.mxcsr;

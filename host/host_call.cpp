@@ -16,7 +16,7 @@ void settle_after_host(uint32_t code, FpWords now) noexcept {
     // A host routine that changed its words keeps them for the host side.
     side->host = now;
     side->switched = fp_words_differ(now, kRuntimeWords);
-    if (side->switched) load_fp_words(kRuntimeWords);
+    if (side->switched) switch_fp_words(now, kRuntimeWords);
 }
 
 #if !defined(_WIN32)

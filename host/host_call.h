@@ -35,7 +35,7 @@ void settle_after_host(uint32_t code, FpWords now) noexcept;
 // returns carries no meaning.
 inline uint32_t call_host(uint32_t entry, HostCallArg* records, int32_t count, HostCallArg* result) noexcept {
     const HostSide* side = g_host_side;
-    if (side && side->switched) load_fp_words(side->host);
+    if (side && side->switched) switch_fp_words(kRuntimeWords, side->host);
     // Host time starts here: an engine's run-time clock stops before this call.
     const uint32_t code = host_guarded_call(entry, records, count, result);
     // Host time ends here: an engine's run-time clock starts again after this call.

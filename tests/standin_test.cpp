@@ -176,14 +176,14 @@ double VARNEL_TEST_CDECL leaves_two_registers(double x) {
 // Calls host_draw_text with the runtime's words instead of the host's.
 double VARNEL_TEST_CDECL draws_with_its_own_words(double x) {
     const FpWords host = read_fp_words();
-    load_fp_words(kRuntimeWords);
+    switch_fp_words(host, kRuntimeWords);
     HostCallArg records[3] = {};
     records[0].real = 1;
     records[1].real = 2;
     records[2].kind = HOST_KIND_TEXT;
     HostCallArg result{};
     NexCallFunction(HOST_DRAW_TEXT, records, 3, &result);
-    load_fp_words(host);
+    switch_fp_words(kRuntimeWords, host);
     return x;
 }
 
