@@ -2,6 +2,13 @@
 //
 //   varnel_bench [--reps N] [--min-ms M] [--ops K] [--only TEXT]
 //
+// Every export call goes through the stand-in's caller, as the host makes it; so
+// does each of the floor's operations. Cases marked [pascal] or [direct3d] call
+// varnel from a host with those floating-point words (standin/fp_env.h): varnel
+// switches words at every export and around every host call, and the stand-in's
+// routines switch to their own words and back; their floor is the same as the
+// plain case's.
+//
 // For each case: nanoseconds per operation through varnel (median of N
 // repetitions, default 15), the same for the floor (bench/floor.h) measured in
 // turns with it, and their ratio (the median of each pair's ratio: on a busy
@@ -28,7 +35,8 @@ extern "C" {
 
 #include "bench/floor.h"
 #include "bench/timing.h"
-#include "extension/varnel_exports.h"
+#include "standin/exports.h"
+#include "standin/fp_env.h"
 #include "standin/standin.h"
 
 namespace {
@@ -116,9 +124,37 @@ std::vector<std::string> drive_calls(int n) {
     return {"list_size " + h, "list_get " + h + ", 0", "finalize", "list_done " + h};
 }
 
+// The floor's operations as exports of their own, called through the stand-in's
+// caller as varnel's are (always with the runtime's words), so that both sides pay
+// for the host's side of an export call alike.
+struct FloorCall {
+    const char* loop;
+    bool protect;
+};
+FloorCall g_floor_call;
+
+// Entered with the stack misaligned, as varnel's exports are: realigned likewise.
+__attribute__((force_align_arg_pointer)) double STANDIN_CDECL floor_loop_export(double n) {
+    return floor_loop(g_floor, g_floor_call.loop, static_cast<int>(n));
+}
+
+__attribute__((force_align_arg_pointer)) double STANDIN_CDECL floor_event_export(double h) {
+    return floor_event(g_floor, "on_event", h, g_floor_call.protect);
+}
+
+double call_floor(double (STANDIN_CDECL* fn)(double), double x) {
+    uint32_t words[2];
+    std::memcpy(words, &x, sizeof x);
+    return standin::call_export(reinterpret_cast<const void*>(fn), words, 2);
+}
+
 Case loop_case(const char* label, const char* loop, double target) {
     return Case{label, target, [loop](int n) { varnel_loop(loop, n); },
-                [loop](int n) { g_verdicts += floor_loop(g_floor, loop, n) * n; }, true, 0};
+                [loop](int n) {
+                    g_floor_call = FloorCall{loop, false};
+                    g_verdicts += call_floor(floor_loop_export, n) * n;
+                },
+                true, 0};
 }
 
 Case event_case(const char* label, int32_t h, std::vector<standin::Value> entries, double target,
@@ -128,7 +164,8 @@ Case event_case(const char* label, int32_t h, std::vector<standin::Value> entrie
     return Case{label, target,
                 [h](int n) { for (int i = 0; i < n; ++i) g_verdicts += script_event(kEngine, "on_event", h); },
                 [h, protect](int n) {
-                    for (int i = 0; i < n; ++i) g_verdicts += floor_event(g_floor, "on_event", h, protect);
+                    g_floor_call = FloorCall{nullptr, protect};
+                    for (int i = 0; i < n; ++i) g_verdicts += call_floor(floor_event_export, h);
                 },
                 false, count};
 }
@@ -156,6 +193,21 @@ std::vector<standin::Value> texts(int n) {
     std::vector<standin::Value> v;
     for (int i = 0; i < n; ++i) v.push_back(standin::Value::text_of("entry " + std::to_string(i)));
     return v;
+}
+
+// The case again, with varnel called by a host running with the words of env. The
+// floor calls the routines directly and is the same in every environment.
+Case in_env(const Case& c, standin::FpEnv env) {
+    Case e = c;
+    e.label += std::string(" [") + standin::fp_env_name(env) + "]";
+    e.target = 0;  // what the switch costs: no target
+    Runner varnel = c.varnel;
+    e.varnel = [varnel, env](int n) {
+        standin::set_fp_env(env);
+        varnel(n);
+        standin::set_fp_env(standin::FpEnv::kDefault);
+    };
+    return e;
 }
 
 void set_up_host() {
@@ -260,6 +312,12 @@ int main(int argc, char** argv) {
     cases.push_back(event_case("script_event, 64 numbers", 4, numbers(64), 1.2));
     cases.push_back(event_case("script_event, 1,000 numbers", 5, numbers(1000), 1.2));
     cases.push_back(loop_case("draw_text(1, 2, \"hello\")", "loop_draw_text", 1.5));
+    // The host's floating-point words: where they differ from the runtime's, every
+    // export and every host call switches them.
+    const std::size_t plain = cases.size();
+    for (standin::FpEnv env : {standin::FpEnv::kPascal, standin::FpEnv::kDirect3D})
+        for (std::size_t i : {std::size_t{0}, std::size_t{3}, std::size_t{4}, std::size_t{7}})
+            if (i < plain) cases.push_back(in_env(cases[i], env));
     // Not a target: the empty list against a floor that also pays for lua_pcall,
     // which is most of what the empty list costs beyond its floor.
     cases.push_back(event_case("script_event, empty, pcall floor", 1, {}, 1.2, true));
@@ -273,7 +331,7 @@ int main(int argc, char** argv) {
     if (!same) return 1;
 
     std::printf("varnel against the floor, %s: ns per operation, median of %d repetitions\n", kBuild, reps);
-    std::printf("%-34s %9s %10s %10s %7s %7s\n", "case", "ops/rep", "varnel", "floor", "ratio", "target");
+    std::printf("%-44s %9s %10s %10s %7s %7s\n", "case", "ops/rep", "varnel", "floor", "ratio", "target");
     std::vector<Figures> figures;
     for (const Case& c : cases) {
         if (c.label.find(only) == std::string::npos) {
@@ -281,8 +339,10 @@ int main(int argc, char** argv) {
             continue;
         }
         const Figures f = measure(c.varnel, c.floor, ops > 0 ? ops : calibrate(c.varnel, min_ms), reps);
-        std::printf("%-34s %9d %10.1f %10.1f %7.3f %5.1fx %s\n", c.label.c_str(), f.count, f.varnel_ns,
-                    f.floor_ns, f.ratio, c.target, f.ratio <= c.target ? "" : " over");
+        char target[16] = "     -";  // a case with no target
+        if (c.target > 0) std::snprintf(target, sizeof target, "%5.1fx", c.target);
+        std::printf("%-44s %9d %10.1f %10.1f %7.3f %s %s\n", c.label.c_str(), f.count, f.varnel_ns, f.floor_ns,
+                    f.ratio, target, c.target == 0 || f.ratio <= c.target ? "" : " over");
         std::fflush(stdout);
         figures.push_back(f);
     }

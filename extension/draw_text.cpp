@@ -1,9 +1,11 @@
 #include "extension/draw_text.h"
 
 extern "C" {
+#include <lauxlib.h>
 #include <lua.h>
 }
 
+#include "extension/error_report.h"
 #include "host/host_contract.h"
 #include "host/host_value.h"
 
@@ -11,12 +13,13 @@ namespace {
 
 // Fills record 2 with text (null: the empty text) and calls host_draw_text. The
 // holder's cell lives until the routine has returned. Touches no Lua state.
-void draw_on_host(HostCallArg (&records)[3], const char* text) noexcept {
+// Returns 0, or the code of an exception the routine raised.
+uint32_t draw_on_host(HostCallArg (&records)[3], const char* text) noexcept {
     HostValue holder(true, 0.0);
     if (text) set_text(holder, text);
     to_call_arg(holder, &records[2]);
     HostCallArg result{};
-    call_host(HOST_DRAW_TEXT, records, 3, &result);
+    return call_host(HOST_DRAW_TEXT, records, 3, &result);
 }
 
 }  // namespace
@@ -29,6 +32,7 @@ int lua_draw_text(lua_State* L) {
     records[1].real = lua_tonumber(L, 2);
     // A number is turned into a string here, which may raise: before any cell exists.
     const char* text = lua_tolstring(L, 3, nullptr);
-    draw_on_host(records, text);
+    const uint32_t raised = draw_on_host(records, text);  // no holder is left
+    if (raised != 0) return raise_host_exception(L, raised);
     return 0;
 }

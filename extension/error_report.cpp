@@ -100,3 +100,14 @@ void report_and_remove_error(lua_State* L) noexcept {
     take_error_value(L, holder);  // -1 error
     report_holder(holder);
 }
+
+void report_host_exception(uint32_t code) noexcept {
+    report_failure(HOST_EXCEPTION_FORMAT, static_cast<unsigned>(code));
+}
+
+int raise_host_exception(lua_State* L, uint32_t code) {
+    char text[64];  // Lua's own formatting has no hexadecimal
+    std::snprintf(text, sizeof text, HOST_EXCEPTION_FORMAT, static_cast<unsigned>(code));
+    lua_pushstring(L, text);  // as it stands: no position, whatever called
+    return lua_error(L);
+}

@@ -1,5 +1,6 @@
 // Sending failures to the host's error routine. No log is kept.
 #pragma once
+#include <cstdint>
 
 #include "host/host_value.h"
 
@@ -35,6 +36,13 @@ void report_error_value(lua_State* L, int index) noexcept;
 // the stack this way before it calls the host again: a host routine may call an
 // export of the same engine, which needs the room the export found.
 void take_error_value(lua_State* L, HostValue& holder) noexcept;
+
+// Reports an exception that a host routine raised where no Lua code runs.
+void report_host_exception(uint32_t code) noexcept;
+
+// [-0, +1, v] Raises the Lua error for an exception that a host routine raised
+// while Lua code runs: the text alone, with no position. Never returns.
+int raise_host_exception(lua_State* L, uint32_t code);
 
 // [-1, +0, -] Takes the error value on top off the stack, then reports it.
 void report_and_remove_error(lua_State* L) noexcept;

@@ -13,6 +13,7 @@ extern "C" {
 #include "extension/error_trace.h"
 #include "extension/guarded_xpcall.h"
 #include "extension/error_report.h"
+#include "extension/export_scope.h"
 #include "extension/pending_cells.h"
 #include "extension/protected_call.h"
 #include "extension/run_clock.h"
@@ -75,11 +76,7 @@ void rest_collector(lua_State* L) noexcept {
     }
 }
 
-}  // namespace
-
-// Makes the engine of id, unless id already has one; the new engine's stack holds
-// its message handler in slot 1. No stack of an existing engine is touched.
-double VARNEL_CDECL state(double id) {
+VARNEL_EXPORT_WORK double make_state(double id) {
     if (std::isnan(id)) {
         report_failure("state: id is NaN");
         return 1.0;
@@ -110,9 +107,7 @@ double VARNEL_CDECL state(double id) {
     return 1.0;
 }
 
-// [-0, +0, -] on the engine: runs the file; its results are dropped, and a
-// failure is reported.
-double VARNEL_CDECL load(double id, const char* path) {
+VARNEL_EXPORT_WORK double load_file(double id, const char* path) {
     Engine* engine = engine_for("load", id);
     if (!engine) return 1.0;
     if (!path) {
@@ -126,8 +121,7 @@ double VARNEL_CDECL load(double id, const char* path) {
     return 1.0;
 }
 
-// Closes the engine of id and forgets the id, so that state may make it anew.
-double VARNEL_CDECL destroy(double id) {
+VARNEL_EXPORT_WORK double close_state(double id) {
     Engine* engine = engine_for("destroy", id);
     if (!engine) return 1.0;
     if (engine->running > 0) {
@@ -146,4 +140,26 @@ double VARNEL_CDECL destroy(double id) {
     pending_cells_release_to(mark);
     forget_state(id);
     return 1.0;
+}
+
+}  // namespace
+
+// Makes the engine of id, unless id already has one; the new engine's stack holds
+// its message handler in slot 1. No stack of an existing engine is touched.
+VARNEL_ENTRY double VARNEL_CDECL state(double id) {
+    const ExportScope scope;
+    return make_state(id);
+}
+
+// [-0, +0, -] on the engine: runs the file; its results are dropped, and a
+// failure is reported.
+VARNEL_ENTRY double VARNEL_CDECL load(double id, const char* path) {
+    const ExportScope scope;
+    return load_file(id, path);
+}
+
+// Closes the engine of id and forgets the id, so that state may make it anew.
+VARNEL_ENTRY double VARNEL_CDECL destroy(double id) {
+    const ExportScope scope;
+    return close_state(id);
 }

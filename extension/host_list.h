@@ -32,19 +32,23 @@ inline HostCallArg handle_record(int32_t h) noexcept {
 }
 
 // The number of entries, from the result's real alone. The result is not finalized.
-int32_t read_list_size(int32_t h) noexcept;
+// raised gets 0, or the code of an exception the routine raised (the size is then 0).
+int32_t read_list_size(int32_t h, uint32_t* raised) noexcept;
 
 // Fills value, a new holder, with the entry at position (a number holder). Runs
-// once per entry, so it is defined here, where the caller inlines it.
-inline void read_list_entry(int32_t h, const HostValue& position, HostValue& value) noexcept {
+// once per entry, so it is defined here, where the caller inlines it. Returns 0, or
+// the code of an exception the routine raised.
+inline uint32_t read_list_entry(int32_t h, const HostValue& position, HostValue& value) noexcept {
     HostCallArg records[2];
     records[0] = handle_record(h);
     to_call_arg(position, &records[1]);  // zero-fills it first
     HostCallArg result{};
-    call_host(HOST_LIST_GET, records, 2, &result);
+    const uint32_t raised = call_host(HOST_LIST_GET, records, 2, &result);
     assign_from_result(value, result);
     NexDeallocateResult(&result);
+    return raised;
 }
 
-// Tells the host the list has been read. The result is ignored.
-void list_done(int32_t h) noexcept;
+// Tells the host the list has been read. The result is ignored. Returns 0, or the
+// code of an exception the routine raised.
+uint32_t list_done(int32_t h) noexcept;

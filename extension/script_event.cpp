@@ -11,6 +11,7 @@ extern "C" {
 
 #include "extension/engine_registry.h"
 #include "extension/error_report.h"
+#include "extension/export_scope.h"
 #include "extension/host_list.h"
 #include "extension/pending_cells.h"
 #include "extension/protected_call.h"
@@ -41,18 +42,24 @@ void drop_to(lua_State* L, int height) noexcept {
 }
 
 // Reads the entry at position i, with holders that are gone when it returns.
-HostValueParts take_entry(int32_t h, int32_t i) noexcept {
+// raised gets 0, or the code of an exception the routine raised.
+HostValueParts take_entry(int32_t h, int32_t i, uint32_t* raised) noexcept {
     const HostValue position(false, i);
     HostValue value;
-    read_list_entry(h, position, value);
+    *raised = read_list_entry(h, position, value);
     return take_parts(value);
 }
 
-// [-0, +1, m] Reads entry i and pushes it at height + 1: a number, a text, or nil
+// [-0, +1, e] Reads entry i and pushes it at height + 1: a number, a text, or nil
 // for the empty text. The entry's cell is disposed before the next one is read.
 void push_entry(lua_State* L, int height, int32_t h, int32_t i) {
-    const HostValueParts entry = take_entry(h, i);
+    uint32_t raised;
+    const HostValueParts entry = take_entry(h, i, &raised);
     drop_to(L, height);
+    if (raised != 0) {
+        if (entry.cell) NexDeallocateString(entry.cell);
+        raise_host_exception(L, raised);
+    }
     if (entry.is_string) {
         push_host_text(L, entry.cell);  // +1
         return;
@@ -61,9 +68,17 @@ void push_entry(lua_State* L, int height, int32_t h, int32_t i) {
     lua_pushnumber(L, entry.real);  // +1
 }
 
-void release_list(EventJob& job) noexcept {
+// [-0, +0, e] Lets the list go, inside protected mode.
+void release_list(lua_State* L, EventJob& job) {
     job.list_released = true;
-    list_done(job.h);
+    const uint32_t raised = list_done(job.h);
+    if (raised != 0) raise_host_exception(L, raised);
+}
+
+// Lets the list go where no Lua code runs: an exception is reported.
+void release_list_outside(int32_t h) noexcept {
+    const uint32_t raised = list_done(h);
+    if (raised != 0) report_host_exception(raised);
 }
 
 // Whether the texts a and b are the same.
@@ -130,13 +145,13 @@ int call_with_entries(lua_State* L, void* data) {
     // Room for the entries, and for an export that the list routines call meanwhile.
     if (count > 0 && (count >= LUAI_MAXCSTACK || !lua_checkstack(L, count + 1 + kEntryRoom))) {
         job.too_long = count;
-        release_list(job);
+        release_list(L, job);
         lua_settop(L, function - 1);  // -1 function
         return 0;
     }
     for (int32_t i = 0; i < count; ++i) push_entry(L, function + i, job.h, i);  // +count entries
     const int n = count > 0 ? count : 0;
-    release_list(job);
+    release_list(L, job);
     drop_to(L, function + n);
     lua_call(L, n, 1);  // -(n + 1) function and entries, +1 result
     const lua_Integer v = lua_tointeger(L, -1);
@@ -154,15 +169,24 @@ int dispatch_event(lua_State* L, void* data) {
     EventJob& job = *static_cast<EventJob*>(data);
     lua_getfield(L, LUA_GLOBALSINDEX, job.name);  // +1 function
     job.looked_up = true;
-    job.count = read_list_size(job.h);
+    uint32_t raised;
+    job.count = read_list_size(job.h, &raised);
+    if (raised != 0) return raise_host_exception(L, raised);
     return call_with_entries(L, data);
 }
 
-}  // namespace
+// [-1, +0, -] Gives up a call whose function at function is held outside protected
+// mode, after a host list routine raised: drops the function, reports the
+// exception and lets the engine go. Returns script_event's result.
+double abandon_held(lua_State* L, Engine& engine, int function, uint32_t raised) noexcept {
+    lua_settop(L, function - 1);  // -1 function and whatever lies above it
+    g_holding = false;
+    report_host_exception(raised);
+    --engine.running;
+    return 1.0;
+}
 
-// [-0, +0, -] on the engine. Returns 1.0 when the function's first result counts
-// as 0, 0.0 otherwise, and 1.0 on every failure, each reported once.
-double VARNEL_CDECL script_event(double id, const char* name, double list) {
+VARNEL_EXPORT_WORK double dispatch_to_lua(double id, const char* name, double list) {
     int32_t h;
     if (!list_handle_of(list, &h)) {
         report_failure("script_event: list handle %.14g has no 32-bit value", list);
@@ -174,7 +198,7 @@ double VARNEL_CDECL script_event(double id, const char* name, double list) {
         engine = nullptr;
     }
     if (!engine) {
-        list_done(h);
+        release_list_outside(h);
         return 1.0;
     }
     EventJob job{name, engine, h, 0, false, false, 0, 1.0};
@@ -187,14 +211,21 @@ double VARNEL_CDECL script_event(double id, const char* name, double list) {
         // can raise, so the function is called directly.
         const int function = lua_gettop(L);
         g_holding = true;
-        job.count = read_list_size(h);
+        uint32_t raised;
+        job.count = read_list_size(h, &raised);
         drop_to(L, function);
+        if (raised != 0) {
+            release_list_outside(h);
+            return abandon_held(L, *engine, function, raised);
+        }
         if (job.count > 0) {
             g_holding = false;
             status = run_protected_with(*engine, call_with_entries, &job, 1, 0);  // -1, +0 or +1 error
         } else {
-            release_list(job);
+            job.list_released = true;
+            raised = list_done(h);
             drop_to(L, function);
+            if (raised != 0) return abandon_held(L, *engine, function, raised);
             g_holding = false;
             status = call_protected(*engine, 0, 1);  // -1 function, +1 result or error
             if (status == 0) {
@@ -209,14 +240,23 @@ double VARNEL_CDECL script_event(double id, const char* name, double list) {
     if (status != 0) {
         HostValue message(true, 0.0);
         take_error_value(L, message);  // -1 error
-        if (!job.list_released) list_done(h);
+        if (!job.list_released) release_list_outside(h);
         report_holder(message);
         --engine->running;
         return 1.0;
     }
-    if (!job.list_released) list_done(h);
+    if (!job.list_released) release_list_outside(h);
     if (job.too_long != 0)
         report_failure("script_event: list of %d entries is too long", static_cast<int>(job.too_long));
     --engine->running;
     return job.too_long != 0 ? 1.0 : job.verdict;
+}
+
+}  // namespace
+
+// [-0, +0, -] on the engine. Returns 1.0 when the function's first result counts
+// as 0, 0.0 otherwise, and 1.0 on every failure, each reported once.
+VARNEL_ENTRY double VARNEL_CDECL script_event(double id, const char* name, double list) {
+    const ExportScope scope;
+    return dispatch_to_lua(id, name, list);
 }

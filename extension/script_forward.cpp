@@ -11,6 +11,7 @@ extern "C" {
 
 #include "extension/engine_registry.h"
 #include "extension/error_report.h"
+#include "extension/export_scope.h"
 #include "extension/pending_cells.h"
 #include "extension/protected_call.h"
 #include "extension/script_registry.h"
@@ -46,26 +47,29 @@ void convert_args(lua_State* L, int argc, HostValue* args) noexcept {
 // Runs the host script whose index is index_holder.real with the argc values in
 // args, and stores its result in result: the one place that runs
 // host_execute_script. records is room for argc + 1 records, which are zero-filled
-// and filled here; their texts are borrowed from the holders.
-void call_script(const HostValue& index_holder, int argc, const HostValue* args,
-                 HostValue& result, HostCallArg* records) noexcept {
+// and filled here; their texts are borrowed from the holders. Returns 0, or the
+// code of an exception the script raised.
+uint32_t call_script(const HostValue& index_holder, int argc, const HostValue* args,
+                     HostValue& result, HostCallArg* records) noexcept {
     const int n = argc + 1;
     to_call_arg(index_holder, &records[0]);  // each record is zero-filled as it is made
     for (int i = 1; i <= argc; ++i) to_call_arg(args[i - 1], &records[i]);
     HostCallArg result_record{};
-    call_host(HOST_EXECUTE_SCRIPT, records, n, &result_record);
+    const uint32_t raised = call_host(HOST_EXECUTE_SCRIPT, records, n, &result_record);
     assign_from_result(result, result_record);
     NexDeallocateResult(&result_record);
+    return raised;
 }
 
-// Runs the script and returns its result, moved out of the result holder. Every
-// other holder is gone by the time it returns.
+// Runs the script and returns its result, moved out of the result holder, and in
+// raised the code of an exception it raised, or 0. Every other holder is gone by
+// the time it returns.
 HostValueParts run_with(lua_State* L, double index, int argc, HostValue* args,
-                        HostCallArg* records) noexcept {
+                        HostCallArg* records, uint32_t* raised) noexcept {
     convert_args(L, argc, args);
     const HostValue index_holder(false, index);
     HostValue result;
-    call_script(index_holder, argc, args, result, records);
+    *raised = call_script(index_holder, argc, args, result, records);
     return take_parts(result);
 }
 
@@ -79,7 +83,7 @@ void* heap_room(std::size_t count) noexcept {
 // As run_with, finding room for the holders and records first: on the C stack for
 // up to kInlineArgs arguments, else on the heap. False, with nothing acquired, when
 // the heap has none. Only the argc holders in use are made.
-bool run_script(lua_State* L, double index, int argc, HostValueParts* out) noexcept {
+bool run_script(lua_State* L, double index, int argc, HostValueParts* out, uint32_t* raised) noexcept {
     const std::size_t count = static_cast<std::size_t>(argc);
     alignas(HostValue) unsigned char inline_holders[kInlineArgs * sizeof(HostValue)];
     HostCallArg inline_records[kInlineArgs + 1];
@@ -94,7 +98,7 @@ bool run_script(lua_State* L, double index, int argc, HostValueParts* out) noexc
     }
     auto* args = static_cast<HostValue*>(room);
     for (std::size_t i = 0; i < count; ++i) new (&args[i]) HostValue();
-    *out = run_with(L, index, argc, args, records);
+    *out = run_with(L, index, argc, args, records, raised);
     // The holders go in the order they always have: on the stack the last first,
     // as an array's do, from the heap the first first.
     if (!block) {
@@ -148,13 +152,18 @@ int forward_script_call(lua_State* L) {
     double index;
     if (!name || !find_script(name, length, &index)) return 0;
     HostValueParts result;
-    if (!run_script(L, index, argc, &result)) return luaL_error(L, "not enough memory");
+    uint32_t raised = 0;
+    if (!run_script(L, index, argc, &result, &raised)) return luaL_error(L, "not enough memory");
+    if (raised != 0) {
+        if (result.cell) NexDeallocateString(result.cell);
+        return raise_host_exception(L, raised);
+    }
     return hand_result(L, result);  // what lies below is dropped by Lua
 }
 
-// [-0, +0, -] on the engine: installs the forwarder as the global name, then
-// binds name to index unless it is bound already.
-double VARNEL_CDECL script_register(double id, const char* name, double index) {
+namespace {
+
+VARNEL_EXPORT_WORK double register_script(double id, const char* name, double index) {
     Engine* engine = engine_for("script_register", id);
     if (!engine) return 1.0;
     if (!name) {
@@ -170,4 +179,13 @@ double VARNEL_CDECL script_register(double id, const char* name, double index) {
     if (!record_script(name, index))
         report_failure("script_register: not enough memory to record a name for engine %.14g", id);
     return 1.0;
+}
+
+}  // namespace
+
+// [-0, +0, -] on the engine: installs the forwarder as the global name, then
+// binds name to index unless it is bound already.
+VARNEL_ENTRY double VARNEL_CDECL script_register(double id, const char* name, double index) {
+    const ExportScope scope;
+    return register_script(id, name, index);
 }

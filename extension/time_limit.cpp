@@ -3,11 +3,13 @@
 
 #include "extension/engine_registry.h"
 #include "extension/error_report.h"
+#include "extension/export_scope.h"
 #include "extension/run_clock.h"
 #include "extension/varnel_exports.h"
 
-// [-0, +0, -] on the engine. Sets the engine's limit in seconds; 0 lifts it.
-double VARNEL_CDECL time_limit(double id, double seconds) {
+namespace {
+
+VARNEL_EXPORT_WORK double set_time_limit(double id, double seconds) {
     Engine* engine = engine_for("time_limit", id);
     if (!engine) return 1.0;
     if (std::isnan(seconds)) {
@@ -20,4 +22,12 @@ double VARNEL_CDECL time_limit(double id, double seconds) {
     }
     set_engine_limit(*engine, seconds);
     return 1.0;
+}
+
+}  // namespace
+
+// [-0, +0, -] on the engine. Sets the engine's limit in seconds; 0 lifts it.
+VARNEL_ENTRY double VARNEL_CDECL time_limit(double id, double seconds) {
+    const ExportScope scope;
+    return set_time_limit(id, seconds);
 }

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "extension/varnel_exports.h"
+#include "standin/exports.h"
 #include "fuzz/driver.h"
 
 std::string show_number(double d) {

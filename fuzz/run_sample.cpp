@@ -8,7 +8,7 @@
 #include <io.h>
 #endif
 
-#include "extension/varnel_exports.h"
+#include "standin/exports.h"
 #include "standin/standin.h"
 
 int main(int argc, char** argv) {

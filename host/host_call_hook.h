@@ -5,13 +5,8 @@
 #pragma once
 #include <cstdint>
 
-#include "host/host_call_arg.h"
 
 // entering is true just before the host routine is called, false once it returned.
 using HostCallHook = void (*)(bool entering);
 
 extern HostCallHook g_host_call_hook;
-
-// call_host's way when a hook is installed: the hook, the call, the hook again.
-void call_host_hooked(uint32_t entry, HostCallArg* records, int32_t count,
-                      HostCallArg* result) noexcept;

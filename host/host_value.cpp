@@ -25,16 +25,6 @@ const char* lay_out_text(char* block, const char* text, std::size_t n) noexcept 
 
 }  // namespace
 
-HostCallHook g_host_call_hook = nullptr;
-
-void call_host_hooked(uint32_t entry, HostCallArg* records, int32_t count,
-                      HostCallArg* result) noexcept {
-    const HostCallHook hook = g_host_call_hook;
-    hook(true);
-    NexCallFunction(entry, records, count, result);
-    hook(false);
-}
-
 static_assert(HOST_STRING_HEADER == 2 * sizeof(int32_t), "count and length head the block");
 
 void set_text(HostValue& holder, const char* text) noexcept {

@@ -9,8 +9,8 @@
 #include <cstdint>
 
 #include "bridge/nexlink.h"
+#include "host/host_call.h"
 #include "host/host_call_arg.h"
-#include "host/host_call_hook.h"
 
 struct HostValue {
     bool is_string;
@@ -92,15 +92,4 @@ inline HostValueParts take_parts(HostValue& holder) noexcept {
     HostValueParts parts{holder.is_string, holder.cell, holder.real};
     holder.cell = nullptr;
     return parts;
-}
-
-// Runs the host built-in routine at entry with count contiguous argument records
-// and one result record. What NexCallFunction returns carries no meaning.
-inline void call_host(uint32_t entry, HostCallArg* records, int32_t count,
-                      HostCallArg* result) noexcept {
-    if (__builtin_expect(g_host_call_hook != nullptr, 0)) {
-        call_host_hooked(entry, records, count, result);
-        return;
-    }
-    NexCallFunction(entry, records, count, result);
 }

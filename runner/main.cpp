@@ -19,7 +19,7 @@
 #include <io.h>
 #endif
 
-#include "extension/varnel_exports.h"
+#include "standin/exports.h"
 #include "runner/host_file.h"
 #include "runner/show.h"
 #include "standin/standin.h"

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "extension/varnel_exports.h"
+#include "standin/exports.h"
 #include "standin/standin.h"
 
 namespace {

@@ -1,8 +1,11 @@
 /* The stand-in's routines, in the host's register convention.
  *
  * Each stub is entered as the host's routine would be: parameters in EAX, EDX, ECX
- * and on the stack. It saves EAX..EBP as a Registers record (see standin.h), calls
+ * and on the stack. It saves the x87 control word, MXCSR and EAX..EBP as a
+ * Registers record (see standin.h), loads standin_runtime_words, calls
  * standin_dispatch(id, &registers) (cdecl), and returns with:
+ *   the x87 control word and MXCSR of the record (the host's, unless a host script
+ *   changed them), the x87 exception flags clear;
  *   EAX = what standin_dispatch returned;
  *   ECX = POISON_ECX, EDX = POISON_EDX (the host does not preserve them);
  *   EBX, ESI, EDI, EBP as they came in;
@@ -26,14 +29,24 @@ CDECL_BEGIN standin_stub_\name
     pushl %ecx
     pushl %ebx
     pushl %eax
+    subl $8, %esp               /* the host's words, as they came in */
+    movl $0, (%esp)
+    fnstcw (%esp)
+    stmxcsr 4(%esp)
     movl %esp, %esi             /* ESI = the Registers record, kept across the call */
+    fnclex                      /* the stand-in's own code runs with the runtime's words */
+    fldcw CSYM(standin_runtime_words)
+    ldmxcsr CSYM(standin_runtime_words)+4
     andl $-16, %esp
     subl $8, %esp
     pushl %esi
     pushl $\id
     call CSYM(standin_dispatch)
     movl %esi, %esp
-    addl $4, %esp               /* EAX slot: the result replaces it */
+    fnclex                      /* the host's words back, as the record now holds them */
+    fldcw (%esp)
+    ldmxcsr 4(%esp)
+    addl $12, %esp              /* the words, and the EAX slot: the result replaces it */
     popl %ebx
     addl $8, %esp               /* ECX, EDX slots */
     popl %esi

@@ -9,6 +9,7 @@
 
 #include "bridge/nexlink_table.h"
 #include "host/host_contract.h"
+#include "standin/fp_env.h"
 #include "standin/ledger.h"
 #include "standin/standin.h"
 
@@ -258,13 +259,35 @@ uint32_t cell_routine(int id, const Registers& r) {
     return eax;
 }
 
+// A built-in routine runs the host's own code: it must be entered with the words
+// the host runs with.
+void check_host_words(int id, const Registers& r) {
+    const FpWords host = current_host_words();
+    if (!fp_words_differ(FpWords{r.x87, r.mxcsr}, host)) return;
+    expect(false, id, [&] {
+        char b[96];
+        std::snprintf(b, sizeof b, "entered with x87 0x%04X, MXCSR 0x%04X; the host runs with 0x%04X, 0x%04X",
+                      static_cast<unsigned>(r.x87 & 0xFFFF), static_cast<unsigned>(r.mxcsr),
+                      static_cast<unsigned>(host.x87), static_cast<unsigned>(host.mxcsr));
+        return std::string(b);
+    });
+}
+
 }  // namespace
+
+extern "C" Registers* standin_current_registers;
 
 extern "C" uint32_t standin_dispatch(int id, Registers* r) {
     State& s = state();
     s.counts[id]++;
     s.last[id] = *r;
-    return id >= R_EXECUTE_SCRIPT ? built_in(id, *r) : cell_routine(id, *r);
+    if (id < R_EXECUTE_SCRIPT) return cell_routine(id, *r);
+    check_host_words(id, *r);
+    Registers* const outer = standin_current_registers;
+    standin_current_registers = r;
+    const uint32_t eax = built_in(id, *r);
+    standin_current_registers = outer;
+    return eax;
 }
 
 std::string show(const Arg& a) {
@@ -274,6 +297,7 @@ std::string show(const Arg& a) {
 
 void reset() {
     State& s = state();
+    set_fp_env(fp_env_from_environment());
     s.scripts.clear();
     s.lists.clear();
     s.list_sizes.clear();

@@ -12,9 +12,10 @@
 
 namespace standin {
 
-// The registers as a stub saved them on entry, then the caller's return address and
-// the routine's stack parameters, top down.
+// The floating-point words and registers as a stub saved them on entry, then the
+// caller's return address and the routine's stack parameters, top down.
 struct Registers {
+    uint32_t x87, mxcsr;
     uint32_t eax, ebx, ecx, edx, esi, edi, ebp;
     uint32_t return_address;
     uint32_t stack[3];
@@ -54,7 +55,8 @@ using Hook = std::function<void()>;
 // there (Windows). Call once before anything reaches the host.
 void install();
 
-// Everything a test leaves behind, cleared: logs, faults, scripts, lists, hooks.
+// Everything a test leaves behind, cleared: logs, faults, scripts, lists, hooks;
+// the floating-point environment back to the one VARNEL_HOST_FP names.
 // Cells and strings still live are freed (after being reported by ledger_report).
 void reset();
 

@@ -7,7 +7,7 @@ extern "C" {
 }
 
 #include "extension/engine_registry.h"
-#include "extension/varnel_exports.h"
+#include "standin/exports.h"
 #include "tests/host_fixture.h"
 #include "tests/script_file.h"
 

@@ -1,12 +1,21 @@
 // The stand-in's own checks must trip: a test host that never complains proves nothing.
 #include <cstring>
+#include <set>
 
 #include "bridge/nexlink.h"
 #include "bridge/nexlink_table.h"
 #include "host/host_call_arg.h"
 #include "host/host_contract.h"
+#include "standin/fp_env.h"
 #include "tests/host_fixture.h"
 #include "tests/probe.h"
+
+// Exports as varnel's are declared: cdecl, realigning the stack they are given.
+#if defined(_WIN32)
+#define VARNEL_TEST_CDECL __cdecl __attribute__((force_align_arg_pointer))
+#else
+#define VARNEL_TEST_CDECL __attribute__((cdecl, force_align_arg_pointer))
+#endif
 
 namespace {
 
@@ -136,6 +145,86 @@ TEST_F(StandIn, ResultTextsAreLiveUntilFinalized) {
     NexDeallocateResult(&result);
     EXPECT_EQ(result.text, nullptr);
     EXPECT_EQ(standin::live_strings(), 0u);
+}
+
+// ---- The host's floating-point environment around an export ----
+
+namespace fake_exports {
+
+// What a correct export does with the words: leaves them.
+double VARNEL_TEST_CDECL keeps_words(double x) { return x; }
+
+double VARNEL_TEST_CDECL changes_x87_word(double x) {
+    const uint16_t cw = 0x0C7F;  // round toward zero
+    __asm__ volatile("fldcw %0" : : "m"(cw));
+    return x;
+}
+
+double VARNEL_TEST_CDECL leaves_an_sse_flag(double x) {
+    uint32_t mx;
+    __asm__ volatile("stmxcsr %0" : "=m"(mx));
+    mx |= 0x4;  // zero-divide raised
+    __asm__ volatile("ldmxcsr %0" : : "m"(mx));
+    return x;
+}
+
+double VARNEL_TEST_CDECL leaves_two_registers(double x) {
+    __asm__ volatile("fld1");
+    return x;
+}
+
+// Calls host_draw_text with the runtime's words instead of the host's.
+double VARNEL_TEST_CDECL draws_with_its_own_words(double x) {
+    const FpWords host = read_fp_words();
+    switch_fp_words(host, kRuntimeWords);
+    HostCallArg records[3] = {};
+    records[0].real = 1;
+    records[1].real = 2;
+    records[2].kind = HOST_KIND_TEXT;
+    HostCallArg result{};
+    NexCallFunction(HOST_DRAW_TEXT, records, 3, &result);
+    switch_fp_words(kRuntimeWords, host);
+    return x;
+}
+
+}  // namespace fake_exports
+
+double call_fake(double (VARNEL_TEST_CDECL* fn)(double), double x) {
+    uint32_t words[2];
+    std::memcpy(words, &x, sizeof x);
+    return standin::call_export(reinterpret_cast<const void*>(fn), words, 2);
+}
+
+TEST_F(StandIn, ExportsAreCalledWithAMisalignedStackAndTheirResultComesBack) {
+    std::set<uint32_t> offsets;
+    for (double x : {1.5, -2.0, 1e300}) {
+        EXPECT_EQ(call_fake(fake_exports::keeps_words, x), x);
+        offsets.insert(standin::last_export_stack_offset());
+    }
+    EXPECT_EQ(offsets, (std::set<uint32_t>{4, 8, 12}));
+}
+
+TEST_F(StandIn, ExportsThatLeaveTheHostOtherWordsOrFlagsAreCaught) {
+    standin::set_fp_env(standin::FpEnv::kPascal);
+    call_fake(fake_exports::changes_x87_word, 1);
+    std::string f = take_faults();
+    EXPECT_NE(f.find("export: x87 control word 0x0C7F on return, the host had 0x1372"), std::string::npos) << f;
+    call_fake(fake_exports::leaves_an_sse_flag, 1);
+    f = take_faults();
+    EXPECT_NE(f.find("unmasked exception flag set"), std::string::npos) << f;
+    call_fake(fake_exports::leaves_two_registers, 1);
+    f = take_faults();
+    EXPECT_NE(f.find("export: 2 x87 registers in use on return"), std::string::npos) << f;
+    EXPECT_EQ(call_fake(fake_exports::keeps_words, 3), 3.0);
+    EXPECT_EQ(take_faults(), "");
+}
+
+TEST_F(StandIn, RoutinesEnteredWithoutTheHostsWordsAreCaught) {
+    standin::set_fp_env(standin::FpEnv::kDirect3D);
+    call_fake(fake_exports::draws_with_its_own_words, 1);
+    const std::string f = take_faults();
+    EXPECT_NE(f.find("draw: entered with x87"), std::string::npos) << f;
+    EXPECT_NE(f.find("the host runs with 0x007F, 0x1F80"), std::string::npos) << f;
 }
 
 }  // namespace

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "extension/varnel_exports.h"
+#include "standin/exports.h"
 #include "tests/host_fixture.h"
 #include "tests/script_file.h"
 

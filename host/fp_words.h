@@ -1,0 +1,61 @@
+// The floating-point environment of a thread: the x87 control word and MXCSR.
+// varnel's own code and Lua run with the C runtime's words; a host may run with
+// others. Reading costs two stores; writing happens only where the words differ.
+#pragma once
+#include <cstdint>
+
+struct FpWords {
+    uint32_t x87;    // the x87 control word, in the low 16 bits
+    uint32_t mxcsr;  // control and sticky flag bits
+};
+
+// MXCSR's six sticky exception flags, and the six masks seven bits above them.
+constexpr uint32_t kMxcsrFlags = 0x3F;
+constexpr uint32_t kMxcsrMaskShift = 7;
+
+// The words the C runtime and Lua are built for: every exception masked, round to
+// nearest, double precision on Windows; glibc starts threads in extended precision.
+#if defined(_WIN32)
+constexpr uint32_t kRuntimeX87 = 0x027F;
+#else
+constexpr uint32_t kRuntimeX87 = 0x037F;
+#endif
+constexpr uint32_t kRuntimeMxcsr = 0x1F80;
+constexpr FpWords kRuntimeWords{kRuntimeX87, kRuntimeMxcsr};
+
+inline FpWords read_fp_words() noexcept {
+    uint16_t cw;
+    uint32_t mx;
+    __asm__ volatile("fnstcw %0" : "=m"(cw) : : "memory");
+    __asm__ volatile("stmxcsr %0" : "=m"(mx) : : "memory");
+    return FpWords{cw, mx};
+}
+
+// Whether a and b differ in what makes a result: the x87 control word, and MXCSR
+// without its sticky flags.
+inline bool fp_words_differ(FpWords a, FpWords b) noexcept {
+    return ((a.x87 ^ b.x87) & 0xFFFF) != 0 || ((a.mxcsr ^ b.mxcsr) & ~kMxcsrFlags) != 0;
+}
+
+// Goes from the words in force, from, to words, writing only the unit that
+// differs: the x87 control word (after clearing the x87 exception flags, so that
+// none raised before fires at the next x87 instruction), MXCSR, both or neither.
+// MXCSR's flags go with it: those of words.
+inline void switch_fp_words(FpWords from, FpWords words) noexcept {
+    if (((from.x87 ^ words.x87) & 0xFFFF) != 0) {
+        const uint16_t cw = static_cast<uint16_t>(words.x87);
+        __asm__ volatile("fnclex\n\tfldcw %0" : : "m"(cw) : "memory");
+    }
+    if (((from.mxcsr ^ words.mxcsr) & ~kMxcsrFlags) != 0) {
+        const uint32_t mx = words.mxcsr;
+        __asm__ volatile("ldmxcsr %0" : : "m"(mx) : "memory");
+    }
+}
+
+// Loads words in both units, emptying the x87 register stack and clearing its flags
+// first: for after code that was cut off in the middle of its floating-point work.
+inline void reset_fp_words(FpWords words) noexcept {
+    const uint16_t cw = static_cast<uint16_t>(words.x87);
+    const uint32_t mx = words.mxcsr;
+    __asm__ volatile("fninit\n\tfldcw %0\n\tldmxcsr %1" : : "m"(cw), "m"(mx) : "memory");
+}

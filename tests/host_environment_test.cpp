@@ -1,0 +1,246 @@
+// The host's floating-point environment around every export and every host call,
+// and exceptions raised by the host's own code inside a host routine. The
+// stand-in checks the words at every routine and after every export
+// (standin/fp_env.h); these tests add what only a script or a host script can see.
+#include <string>
+#include <vector>
+
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
+#include "standin/fp_env.h"
+#include "tests/varnel_fixture.h"
+
+namespace {
+
+using standin::FpEnv;
+using standin::Value;
+
+const FpWords kPascal{0x1372, 0x1900};
+
+class HostEnvironment : public VarnelTest {
+protected:
+    // Loads source into engine id, which must report nothing.
+    void check(double id, const std::string& source) {
+        const std::size_t before = standin::errors().size();
+        EXPECT_EQ(run(id, source), 1.0);
+        const std::vector<std::string> all = reports();
+        EXPECT_EQ(all.size(), before) << joined(all);
+    }
+    // The words the host script at index sees, as the stand-in hands them out.
+    void record_words(double index, std::vector<FpWords>& seen) {
+        standin::set_script(index, [&seen](const HostCallArg*, int) {
+            seen.push_back(standin::current_host_words());
+            return Value::number(0);
+        });
+    }
+};
+
+// What kills or skews Lua under the host's words, run under each environment.
+const char kEdges[] =
+    "local zero = 0\n"
+    "local far = 10^400\n"
+    "local ms = 5000000000\n"
+    "assert(tostring(1/zero) == tostring(math.huge))\n"
+    "local nan = zero/zero; assert(nan ~= nan)\n"
+    "assert(1e308 * 10 == math.huge)\n"
+    "local t = {}; t[2^31] = 1; assert(t[2^31] == 1)\n"
+    "assert(tostring(2^31) == '2147483648')\n"
+    "assert(tostring(16777215) == '16777215')\n"
+    "assert(tostring(123456789) == '123456789')\n"
+    "assert(tostring(640/480) == '1.3333333333333')\n"
+    "assert(string.format('%.3f', 123456789.123) == '123456789.123')\n"
+    "assert(1e-310 > 0)\n"
+    "assert(math.acos(1 + 2^-52) ~= math.acos(1 + 2^-52))\n"
+    "assert(math.log10(0) == -math.huge and math.cosh(1000) == math.huge)\n"
+    "assert(math.ldexp(1, 2000) == math.huge and math.pow(10, 309) == math.huge)\n"
+    "local f = math.fmod(1, 0); assert(f ~= f)\n"
+    "assert(far == math.huge and ms == 5e9)\n";
+
+TEST_F(HostEnvironment, LuaGivesTheSameNumbersUnderEveryHostEnvironment) {
+    for (FpEnv env : {FpEnv::kDefault, FpEnv::kPascal, FpEnv::kDirect3D}) {
+        SCOPED_TRACE(standin::fp_env_name(env));
+        standin::set_fp_env(env);
+        open(1);
+        check(1, kEdges);
+        standin::set_list(7, {Value::number(0.0 / 0.0)});
+        check(1, "function on_nan(x) return x ~= x and 0 or 1 end");
+        EXPECT_EQ(script_event(1, "on_nan", 7), 1.0);
+        EXPECT_EQ(script_event(1, "on_nan", 0.0 / 0.0), 1.0);  // a NaN handle: reported
+        EXPECT_EQ(reports().size(), 1u);
+        standin::errors().clear();
+        EXPECT_EQ(close(1), 1.0);
+    }
+}
+
+TEST_F(HostEnvironment, HostScriptsRunWithTheHostsWords) {
+    standin::set_fp_env(FpEnv::kPascal);
+    open(1);
+    std::vector<FpWords> seen;
+    record_words(30, seen);
+    EXPECT_EQ(script_register(1, "env_seen", 30), 1.0);
+    check(1, "local x = 1/0; env_seen(); env_seen(x * 0)");
+    ASSERT_EQ(seen.size(), 2u);
+    for (const FpWords& w : seen) EXPECT_FALSE(fp_words_differ(w, kPascal));
+}
+
+// A host script that changes its own words keeps its change: the next routine
+// and the host after the export see the new words (the stand-in checks both).
+TEST_F(HostEnvironment, AHostScriptThatChangesItsWordsKeepsTheChange) {
+    for (FpEnv env : {FpEnv::kDefault, FpEnv::kPascal}) {
+        SCOPED_TRACE(standin::fp_env_name(env));
+        standin::set_fp_env(env);
+        open(1);
+        const FpWords changed{0x0F7F, 0x1F80 | 0x6000};  // round toward zero in both units
+        standin::set_script(31, [changed](const HostCallArg*, int) {
+            standin::change_host_words(changed);
+            return Value::number(0);
+        });
+        std::vector<FpWords> seen;
+        record_words(32, seen);
+        EXPECT_EQ(script_register(1, "env_change", 31), 1.0);
+        EXPECT_EQ(script_register(1, "env_seen_after", 32), 1.0);
+        check(1, "env_change(); assert(2/3 == 0.66666666666666663); env_seen_after()");
+        ASSERT_EQ(seen.size(), 1u);
+        EXPECT_FALSE(fp_words_differ(seen[0], changed));
+        EXPECT_EQ(close(1), 1.0);
+    }
+}
+
+// A host routine that calls back into varnel: every level keeps its own words.
+TEST_F(HostEnvironment, NestedExportsKeepEachLevelsWords) {
+    standin::set_fp_env(FpEnv::kDirect3D);
+    open(1);
+    open(2);
+    int depth = 0;
+    standin::set_script(33, [&depth](const HostCallArg*, int) {
+        if (++depth < 4) {
+            EXPECT_EQ(load(2, "no such file.lua"), 1.0);  // reported, after a host call
+            EXPECT_EQ(script_event(2, "nested", 2), 1.0);
+        }
+        return Value::number(16777215.0 / 3.0);
+    });
+    standin::set_list(2, {Value::number(1)});
+    EXPECT_EQ(script_register(1, "env_nest", 33), 1.0);
+    EXPECT_EQ(script_register(2, "env_nest", 33), 1.0);
+    check(2, "function nested(n) assert(env_nest() == 5592405) return 0 end");
+    EXPECT_EQ(run(1, "assert(env_nest() == 5592405 and tostring(16777215) == '16777215')"), 1.0);
+    EXPECT_EQ(depth, 4);
+    const std::vector<std::string> got = reports();
+    ASSERT_EQ(got.size(), 3u) << joined(got);  // the nested loads' only
+    for (const std::string& r : got) EXPECT_EQ(r.rfind("cannot open", 0), 0u) << r;
+    standin::errors().clear();
+}
+
+#if defined(_WIN32)
+
+extern "C" void standin_with_cleanup(void (*fn)(), int* unwound);
+
+constexpr DWORD kHostCode = 0xE0564E4C;
+
+// What an exception raised inside each kind of host routine becomes.
+class HostException : public HostEnvironment {
+protected:
+    static void raise_host_exception() { RaiseException(kHostCode, 0, 0, nullptr); }
+    static std::string message(DWORD code) {
+        char b[64];
+        std::snprintf(b, sizeof b, "host routine raised exception 0x%08lX", static_cast<unsigned long>(code));
+        return b;
+    }
+    // The reports' messages, each without the stack traceback that follows a
+    // run-time error raised in Lua code.
+    std::vector<std::string> messages() const {
+        std::vector<std::string> out;
+        for (const std::string& r : reports()) out.push_back(r.substr(0, r.find("\nstack traceback:\n")));
+        return out;
+    }
+    // The engine still works: a script loads, destroy closes it, state makes it anew.
+    void expect_usable(double id) {
+        standin::errors().clear();
+        check(id, "ok = 1 + 1");
+        EXPECT_EQ(close(id), 1.0);
+        EXPECT_TRUE(reports().empty()) << joined(reports());
+        open(id);
+        check(id, "ok = 2");
+    }
+};
+
+TEST_F(HostException, RaisedInAHostScriptIsALuaErrorHundredTimes) {
+    standin::set_fp_env(FpEnv::kPascal);
+    open(1);
+    // The host script raises from inside a frame of its own with cleanup to do.
+    int unwound = 0;
+    standin::set_script(40, [&unwound](const HostCallArg*, int) -> Value {
+        standin_with_cleanup(raise_host_exception, &unwound);
+        return {};
+    });
+    EXPECT_EQ(script_register(1, "raises", 40), 1.0);
+    for (int i = 0; i < 100; ++i) {
+        standin::errors().clear();
+        EXPECT_EQ(run(1, "raises('text', 1.5)"), 1.0);
+        ASSERT_EQ(messages(), std::vector<std::string>{message(kHostCode)}) << i;
+        EXPECT_NE(reports()[0].find("\nstack traceback:\n\t[C]: in function 'raises'"), std::string::npos);
+        EXPECT_EQ(standin::live_cells(), 0u) << standin::ledger_report();
+        EXPECT_EQ(unwound, i + 1) << "the host's frame was not unwound";
+    }
+    // A script's pcall catches it like any error.
+    check(1, "local ok, e = pcall(raises); assert(not ok and e == '" + message(kHostCode) + "')");
+    expect_usable(1);
+}
+
+TEST_F(HostException, ADivisionFaultInHostCodeIsALuaError) {
+    standin::set_fp_env(FpEnv::kPascal);
+    open(1);
+    standin::set_script(41, [](const HostCallArg*, int) {
+        standin::divide_by_zero_with_host_words(false);
+        return Value::number(1);
+    });
+    standin::set_script(42, [](const HostCallArg*, int) {
+        standin::divide_by_zero_with_host_words(true);
+        return Value::number(1);
+    });
+    EXPECT_EQ(script_register(1, "x87_divides", 41), 1.0);
+    EXPECT_EQ(script_register(1, "sse_divides", 42), 1.0);
+    for (int i = 0; i < 100; ++i) {
+        standin::errors().clear();
+        EXPECT_EQ(run(1, i % 2 ? "x87_divides()" : "sse_divides()"), 1.0);
+        // The x87 reports the zero divide; SSE2 reports its multiple-traps code.
+        const DWORD code = i % 2 ? STATUS_FLOAT_DIVIDE_BY_ZERO : 0xC00002B5;
+        ASSERT_EQ(messages(), std::vector<std::string>{message(code)}) << i;
+    }
+    check(1, "assert(1/0 == math.huge and tostring(2^31) == '2147483648')");
+    expect_usable(1);
+}
+
+TEST_F(HostException, RaisedInDrawingOrListRoutinesIsReportedOnce) {
+    standin::set_fp_env(FpEnv::kPascal);
+    open(1);
+    standin::set_draw_hook(raise_host_exception);
+    for (int i = 0; i < 3; ++i) {
+        standin::errors().clear();
+        EXPECT_EQ(run(1, "draw_text(1, 2, 'x' .. 1/0)"), 1.0);
+        EXPECT_EQ(messages(), std::vector<std::string>{message(kHostCode)});
+    }
+    standin::set_draw_hook(nullptr);
+    // list_done inside the job (after the entries) and outside it (empty list, fast path).
+    check(1, "function on_list() return 0 end");
+    standin::set_list(5, {Value::text_of("entry"), Value::number(2)});
+    standin::set_list(6, {});
+    standin::set_list_done_hook(raise_host_exception);
+    for (int32_t list : {5, 6, 5, 6}) {
+        standin::errors().clear();
+        EXPECT_EQ(script_event(1, "on_list", list), 1.0);
+        EXPECT_EQ(reports(), std::vector<std::string>{message(kHostCode)}) << list;
+    }
+    // The error routine itself: nothing can be reported, and nothing is left.
+    standin::set_list_done_hook(nullptr);
+    standin::set_error_hook(raise_host_exception);
+    EXPECT_EQ(run(1, "error('x')"), 1.0);
+    standin::set_error_hook(nullptr);
+    expect_usable(1);
+}
+
+#endif
+
+}  // namespace
