@@ -81,6 +81,21 @@ int push_runner(Engine& engine) noexcept {
     return 0;
 }
 
+// [-0, +(0 | 1), -] Finds the engine's message handler for a protected call whose
+// function or arguments start at slot below: slot 1, where state left it, when
+// this is the outermost frame; otherwise one is pushed and moved to below. Sets
+// *pushed when it did so (the caller removes it afterwards). On failure returns
+// the status and leaves the error value on top instead.
+int place_handler(lua_State* L, int below, int* handler, bool* pushed) noexcept {
+    *handler = 1;
+    *pushed = !is_error_handler(L, 1);
+    if (!*pushed) return 0;
+    const int status = push_error_handler(L);  // +1 handler or error
+    if (status == 0) lua_insert(L, below);
+    *handler = below;
+    return status;
+}
+
 }  // namespace
 
 int make_job_runner(lua_State* L) {
@@ -101,14 +116,9 @@ int run_protected_with(Engine& engine, JobBody body, void* job, int nargs, int n
     const std::size_t mark = pending_cells_mark();
     ++engine.running;
     const int first = lua_gettop(L) - nargs + 1;  // the first argument's slot
-    int handler = 1;  // where state left the message handler, when this is the outermost frame
-    int status = 0;
-    const bool pushed = !is_error_handler(L, handler);
-    if (pushed) {  // inside a C function's frame, or gone: one goes below the arguments
-        status = push_error_handler(L);  // +1 handler or error
-        if (status == 0) lua_insert(L, first);
-        handler = first;
-    }
+    int handler;
+    bool pushed;
+    int status = place_handler(L, first, &handler, &pushed);  // +0, or +1 handler or error
     if (status == 0) status = push_runner(engine);  // +1 runner or error
     if (status == 0) {
         ProtectedJob call{body, job, L, {nullptr, 0, 0}};
@@ -138,14 +148,9 @@ int call_protected(Engine& engine, int nargs, int nresults) noexcept {
     const std::size_t mark = pending_cells_mark();
     ++engine.running;
     const int function = lua_gettop(L) - nargs;
-    int handler = 1;  // where state left the message handler, when this is the outermost frame
-    int status = 0;
-    const bool pushed = !is_error_handler(L, handler);
-    if (pushed) {  // inside a C function's frame, or gone: one goes below the function
-        status = push_error_handler(L);  // +1 handler or error
-        if (status == 0) lua_insert(L, function);
-        handler = function;
-    }
+    int handler;
+    bool pushed;
+    int status = place_handler(L, function, &handler, &pushed);  // +0, or +1 handler or error
     if (status == 0) {
         // Lua code runs here as it does inside the runner: with no job armed.
         ProtectedJob* const outer = g_armed;
