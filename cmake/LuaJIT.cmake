@@ -61,11 +61,12 @@ add_custom_command(OUTPUT ${luajit_products}
   COMMAND ${CMAKE_COMMAND} -E rm -rf ${LUAJIT_BUILD}
   COMMAND ${CMAKE_COMMAND} -E copy_directory ${LUAJIT_SOURCE}/src ${LUAJIT_BUILD}/src
   COMMAND ${CMAKE_COMMAND} -E copy_directory ${LUAJIT_SOURCE}/dynasm ${LUAJIT_BUILD}/dynasm
+  COMMAND patch -s -p1 -d ${LUAJIT_BUILD} -i ${CMAKE_CURRENT_LIST_DIR}/luajit-trace-exit-gc.patch
   COMMAND ${luajit_make}
   COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}
   COMMAND ${CMAKE_COMMAND} -E copy ${built_library} ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/${LUAJIT_LIBRARY}
   COMMAND ${CMAKE_COMMAND} -E copy ${LUAJIT_BUILD}/src/${LUAJIT_PROGRAM} ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/${LUAJIT_PROGRAM}
-  DEPENDS ${luajit_inputs}
+  DEPENDS ${luajit_inputs} ${CMAKE_CURRENT_LIST_DIR}/luajit-trace-exit-gc.patch
   COMMENT "Building LuaJIT (${luajit_cflags})"
   VERBATIM)
 add_custom_target(luajit_build ALL DEPENDS ${LUAJIT_OUTPUTS})
