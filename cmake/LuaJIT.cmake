@@ -6,6 +6,12 @@
 # varnel is compiled against Lua 5.1.5's headers on every engine: the binary is the
 # same, and only the engine library beside it differs.
 #
+# Two patches of ours: luajit-finalizers.patch keeps a script's finalizers from
+# nesting without bound on the C stack (a crash) or from keeping lua_close busy
+# forever; luajit-trace-exit-gc.patch, for builds with the JIT compiler, rethrows a
+# finalizer's error from the interpreter instead of unwinding through the trace
+# exit handler (a crash on Linux).
+#
 # The JIT compiler is left out by default: a finalizer that raises while the
 # collector runs on exit from compiled code escapes the script's pcall (see
 # docs/engines.md). VARNEL_LUAJIT_JIT builds it in, for measurements.
@@ -32,7 +38,8 @@ endif()
 list(JOIN luajit_cflags " " luajit_cflags)
 
 # Its build tool (buildvm, minilua) runs here and must be 32-bit like the target.
-set(luajit_make make -C ${LUAJIT_BUILD}/src "HOST_CC=gcc -m32" "XCFLAGS=${luajit_cflags}" Q=@)
+# Its warnings are LuaJIT's own business, as Lua's are (-w in Lua.cmake).
+set(luajit_make make -C ${LUAJIT_BUILD}/src "HOST_CC=gcc -m32" "XCFLAGS=${luajit_cflags}" CCWARN=-w Q=@)
 if(WIN32)
   # No libgcc DLL imported: neither Wine nor a player has one.
   list(APPEND luajit_make BUILDMODE=dynamic CROSS=i686-w64-mingw32- CC=gcc-posix TARGET_SYS=Windows
@@ -61,12 +68,14 @@ add_custom_command(OUTPUT ${luajit_products}
   COMMAND ${CMAKE_COMMAND} -E rm -rf ${LUAJIT_BUILD}
   COMMAND ${CMAKE_COMMAND} -E copy_directory ${LUAJIT_SOURCE}/src ${LUAJIT_BUILD}/src
   COMMAND ${CMAKE_COMMAND} -E copy_directory ${LUAJIT_SOURCE}/dynasm ${LUAJIT_BUILD}/dynasm
+  COMMAND patch -s -p1 -d ${LUAJIT_BUILD} -i ${CMAKE_CURRENT_LIST_DIR}/luajit-finalizers.patch
   COMMAND patch -s -p1 -d ${LUAJIT_BUILD} -i ${CMAKE_CURRENT_LIST_DIR}/luajit-trace-exit-gc.patch
   COMMAND ${luajit_make}
   COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}
   COMMAND ${CMAKE_COMMAND} -E copy ${built_library} ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/${LUAJIT_LIBRARY}
   COMMAND ${CMAKE_COMMAND} -E copy ${LUAJIT_BUILD}/src/${LUAJIT_PROGRAM} ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/${LUAJIT_PROGRAM}
-  DEPENDS ${luajit_inputs} ${CMAKE_CURRENT_LIST_DIR}/luajit-trace-exit-gc.patch
+  DEPENDS ${luajit_inputs} ${CMAKE_CURRENT_LIST_DIR}/luajit-finalizers.patch
+          ${CMAKE_CURRENT_LIST_DIR}/luajit-trace-exit-gc.patch
   COMMENT "Building LuaJIT (${luajit_cflags})"
   VERBATIM)
 add_custom_target(luajit_build ALL DEPENDS ${LUAJIT_OUTPUTS})

@@ -281,4 +281,20 @@ TEST_F(Lifecycle, FinalizersThatRaiseNeverEndTheProcess) {
     for (const std::string& r : reports()) EXPECT_EQ(r.find("boom at close"), std::string::npos) << r;
 }
 
+TEST_F(Lifecycle, FinalizersThatMakeFinalizersAndCollectEnd) {
+    // Each finalizer makes another object to finalize and asks for a full
+    // collection: neither the run nor the close may go on without end.
+    open(10);
+    EXPECT_EQ(run(10, "local function make()\n"
+                      "  local p = newproxy(true)\n"
+                      "  getmetatable(p).__gc = function() make() collectgarbage() end\n"
+                      "  return p\n"
+                      "end\n"
+                      "for i = 1, 3 do make() end\n"
+                      "collectgarbage()\n"
+                      "life_anchor = make()"),
+              1.0);
+    EXPECT_EQ(close(10), 1.0);
+}
+
 }  // namespace
