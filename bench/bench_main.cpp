@@ -1,6 +1,6 @@
 // varnel's hot paths timed against their floors.
 //
-//   varnel_bench [--reps N] [--min-ms M] [--ops K] [--only TEXT]
+//   varnel_bench [--reps N] [--min-ms M] [--ops K] [--only TEXT] [--frames F]
 //
 // Every export call goes through the stand-in's caller, as the host makes it; so
 // does each of the floor's operations. Cases marked [pascal] or [direct3d] call
@@ -18,7 +18,8 @@
 // cases whose name holds TEXT. Before timing, each case is run once with the
 // stand-in's call log on: varnel and the floor must make exactly the same host
 // calls, and leave no fault, report, cell or host string behind; if not, the
-// program says so and exits with 1.
+// program says so and exits with 1. Then the game-like frame (bench/game.h), F
+// frames of each part (default 31), unless --only leaves it out ("game" keeps it).
 #include <algorithm>
 #include <cstddef>
 #include <cstdio>
@@ -34,6 +35,7 @@ extern "C" {
 }
 
 #include "bench/floor.h"
+#include "bench/game.h"
 #include "bench/timing.h"
 #include "standin/exports.h"
 #include "standin/fp_env.h"
@@ -293,11 +295,13 @@ int main(int argc, char** argv) {
     double min_ms = 10;
     int ops = 0;
     const char* only = "";
+    int frames = 31;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (!std::strcmp(argv[i], "--reps")) reps = std::atoi(argv[i + 1]);
         else if (!std::strcmp(argv[i], "--min-ms")) min_ms = std::atof(argv[i + 1]);
         else if (!std::strcmp(argv[i], "--ops")) ops = std::atoi(argv[i + 1]);
         else if (!std::strcmp(argv[i], "--only")) only = argv[i + 1];
+        else if (!std::strcmp(argv[i], "--frames")) frames = std::atoi(argv[i + 1]);
     }
     if (reps < 1) reps = 1;
     set_up_host();
@@ -360,5 +364,6 @@ int main(int argc, char** argv) {
     destroy(kEngine);
     destroy(kLimited);
     lua_close(g_floor);
-    return standin::faults().empty() && !standin::live_cells() && !standin::live_strings() ? 0 : 1;
+    const bool game_ok = std::string("game").find(only) == std::string::npos || run_game_frames(std::max(frames, 1));
+    return game_ok && standin::faults().empty() && !standin::live_cells() && !standin::live_strings() ? 0 : 1;
 }

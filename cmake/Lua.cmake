@@ -2,6 +2,24 @@
 # its default configuration. Linux: the system's 32-bit liblua5.1, except under the
 # sanitizers, where the same upstream source is built with API checks turned on so
 # that a misuse of the Lua stack aborts the test instead of passing unseen.
+#
+# VARNEL_ENGINE=luajit builds on LuaJIT instead: see LuaJIT.cmake.
+# Either way, LUA_STANDALONE is the engine's standalone interpreter and
+# LUA_ENGINE_FILE the library that ships beside varnel (empty: the system's).
+set(VARNEL_ENGINE lua CACHE STRING "The Lua engine: lua (Lua 5.1.5) or luajit")
+set_property(CACHE VARNEL_ENGINE PROPERTY STRINGS lua luajit)
+if(VARNEL_ENGINE STREQUAL "luajit")
+  include(${CMAKE_CURRENT_LIST_DIR}/LuaJIT.cmake)
+  return()
+elseif(NOT VARNEL_ENGINE STREQUAL "lua")
+  message(FATAL_ERROR "VARNEL_ENGINE must be lua or luajit, not ${VARNEL_ENGINE}")
+endif()
+
+find_program(LUA_STANDALONE lua5.1)
+if(NOT LUA_STANDALONE)
+  message(FATAL_ERROR "lua5.1 missing: run scripts/setup.sh")
+endif()
+set(LUA_ENGINE_FILE)
 set(LUA_SRC ${PROJECT_SOURCE_DIR}/third_party/lua-5.1.5/src)
 if(WIN32 OR VARNEL_SANITIZE)
   if(NOT EXISTS ${LUA_SRC}/lua.h)
@@ -17,6 +35,7 @@ if(WIN32 OR VARNEL_SANITIZE)
   target_include_directories(lua51 PUBLIC ${LUA_SRC})
   target_compile_options(lua51 PRIVATE -O2 -msse2 -mfpmath=sse -w)
   if(WIN32)
+    set(LUA_ENGINE_FILE $<TARGET_FILE:lua51>)
     set_target_properties(lua51 PROPERTIES PREFIX "")
     # Lua's licence asks for its copyright notice in every copy.
     add_version_resource(lua51

@@ -9,6 +9,7 @@ extern "C" {
 
 #include "extension/coroutine_watch.h"
 #include "extension/draw_text.h"
+#include "extension/engine_libraries.h"
 #include "extension/engine_registry.h"
 #include "extension/error_trace.h"
 #include "extension/guarded_xpcall.h"
@@ -37,6 +38,7 @@ struct SetupJob {
 int set_up_engine(lua_State* L) {
     auto* job = static_cast<SetupJob*>(lua_touserdata(L, 1));
     luaL_openlibs(L);
+    adjust_engine_libraries(L);
     lua_pushcfunction(L, lua_draw_text);             // +1
     lua_setfield(L, LUA_GLOBALSINDEX, "draw_text");  // -1
     watch_coroutines(L);

@@ -7,6 +7,7 @@ extern "C" {
 }
 
 #include "extension/coroutine_watch.h"
+#include "extension/engine_jit.h"
 #include "extension/engine_registry.h"
 #include "host/host_call_hook.h"
 
@@ -140,6 +141,9 @@ void set_engine_limit(Engine& engine, double seconds) noexcept {
         if (&clock == g_run_clock && has) g_since = now_ns();
     }
     if (has) {
+        // Hooks do not fire inside code a JIT compiler made: a limited engine
+        // runs interpreted from now on (nothing happens on Lua 5.1.5).
+        if (!had) stop_compiling(L);
         install_hook(L, kCheckEvery);
         if (!had) hook_coroutines(L, check_clock, LUA_MASKCOUNT, kCheckEvery);
     } else if (had)

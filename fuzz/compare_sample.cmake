@@ -1,6 +1,8 @@
-# cmake -DRUNNER=... [-DEMULATOR=...] -DLUA=... -DDIR=... -DSAMPLE=... -DOUT=... -P compare_sample.cmake
+# cmake -DRUNNER=... [-DEMULATOR=...] -DLUA=... [-DLUA_EMULATOR=...] -DDIR=... -DSAMPLE=... -DOUT=...
+#       -P compare_sample.cmake
 #
-# Runs the Lua file SAMPLE (in DIR) through the standalone interpreter LUA and
+# Runs the Lua file SAMPLE (in DIR) through the standalone interpreter LUA (under
+# LUA_EMULATOR when given) and
 # through RUNNER (run_sample, under EMULATOR when cross-compiled) and fails unless
 # both print the same bytes. When the interpreter ends on an error, the expected
 # output ends with "error: " and its message and stack traceback, which is what
@@ -12,11 +14,12 @@ foreach(v RUNNER LUA DIR SAMPLE OUT)
   endif()
 endforeach()
 
-execute_process(COMMAND ${LUA} ${SAMPLE}.lua
+execute_process(COMMAND ${LUA_EMULATOR} ${LUA} ${SAMPLE}.lua
   WORKING_DIRECTORY ${DIR} INPUT_FILE /dev/null
   OUTPUT_VARIABLE expected ERROR_VARIABLE lua_err RESULT_VARIABLE lua_rc)
 if(NOT lua_rc EQUAL 0)
-  string(REGEX REPLACE "^[^:]*: " "" message "${lua_err}")
+  # The interpreter's name comes first: under Wine, a path with a drive letter.
+  string(REGEX REPLACE "^([A-Za-z]:)?[^:]*: " "" message "${lua_err}")
   string(REGEX REPLACE "\n\t\\[C\\]: \\?\n$" "\n" message "${message}")
   string(APPEND expected "error: ${message}")
 endif()

@@ -7,7 +7,8 @@
 #
 # SEED defaults to the time. Sequences are 500 steps long. VARNEL_BUILD_ROOT puts
 # the builds in VARNEL_BUILD_ROOT/<preset> instead of the presets' own folders;
-# VARNEL_FUZZ_TARGETS picks the presets (default "linux-asan windows"). Exits
+# VARNEL_FUZZ_TARGETS picks the presets (default "linux-asan windows"; the LuaJIT
+# engine: "windows-luajit linux-luajit"). Exits
 # non-zero when any run found a fault or crashed; the driver prints the seed,
 # sequence and step to replay it with (fuzz_driver SEED 1 500 --first K --verbose).
 set -euo pipefail
@@ -45,10 +46,9 @@ for preset in ${VARNEL_FUZZ_TARGETS:-linux-asan windows}; do
 
   exe=$(cd "$dir/bin" && pwd)/fuzz_driver
   run=()
-  if [ "$preset" = windows ]; then
-    exe=$exe.exe
-    run=(wine)
-  fi
+  case "$preset" in
+    windows*) exe=$exe.exe; run=(wine) ;;
+  esac
   if [ "$steps" -gt 0 ]; then
     args=("$seed" $(( (steps + per_sequence - 1) / per_sequence )) "$per_sequence")
   else

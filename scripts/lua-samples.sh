@@ -12,7 +12,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 source scripts/wine-env.sh
 
-for preset in ${VARNEL_PRESETS:-windows linux linux-asan}; do
+for preset in ${VARNEL_PRESETS:-windows linux linux-asan windows-luajit linux-luajit}; do
   dir=build/$preset
   configure=(cmake --preset "$preset")
   if [ -n "${VARNEL_BUILD_ROOT:-}" ]; then

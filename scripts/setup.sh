@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs everything the build and the tests need on a Debian machine, and unpacks
-# Lua's upstream source into third_party/. Safe to run again: it skips what is there.
+# Installs everything the build and the tests need on a Debian machine, unpacks
+# Lua's upstream source into third_party/ and Debian's LuaJIT source (with Debian's
+# patches applied) into deps/. Safe to run again: it skips what is there.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 export DEBIAN_FRONTEND=noninteractive
@@ -18,6 +19,12 @@ done
 lua_dir="$root/third_party/lua-5.1.5"
 need_source=0
 [ -f "$lua_dir/src/lua.h" ] || need_source=1
+# LuaJIT: Debian's `luajit` source package, which follows LuaJIT's own 2.1 branch
+# and carries Debian's security fixes. Not under third_party/, which a worktree
+# may share with others.
+luajit_dir="$root/deps/luajit"
+need_luajit=0
+[ -f "$luajit_dir/src/luajit.h" ] || need_luajit=1
 
 # deb-src lines made from the machine's own configured sources.
 add_deb_src() {
@@ -36,7 +43,7 @@ add_deb_src() {
   done
 }
 
-if [ ${#missing[@]} -gt 0 ] || [ $need_source -eq 1 ]; then
+if [ ${#missing[@]} -gt 0 ] || [ $need_source -eq 1 ] || [ $need_luajit -eq 1 ]; then
   dpkg --print-foreign-architectures | grep -qx i386 || sudo_ dpkg --add-architecture i386
   add_deb_src
   sudo_ apt-get update -qq
@@ -51,6 +58,14 @@ if [ $need_source -eq 1 ]; then
   tarball=$(ls "$tmp"/lua5.1_5.1.5.orig.tar.gz)
   mkdir -p "$root/third_party"
   tar -xzf "$tarball" -C "$root/third_party"
+  rm -rf "$tmp"
+fi
+if [ $need_luajit -eq 1 ]; then
+  tmp=$(mktemp -d)
+  (cd "$tmp" && apt-get source --download-only luajit >/dev/null 2>&1)
+  rm -rf "$luajit_dir"
+  mkdir -p "$root/deps"
+  dpkg-source --no-check -x "$(ls "$tmp"/luajit_*.dsc)" "$luajit_dir" >/dev/null
   rm -rf "$tmp"
 fi
 echo "setup: ready"

@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Runs every test: the Windows build under Wine, the Linux build, and the Linux build
-# under AddressSanitizer and UndefinedBehaviorSanitizer. Installs what it needs first.
+# under AddressSanitizer and UndefinedBehaviorSanitizer, then the Windows and Linux
+# builds again on the LuaJIT engine. Installs what it needs first.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 bash scripts/setup.sh
 source scripts/wine-env.sh
 
-presets=(${VARNEL_PRESETS:-windows linux linux-asan})
+presets=(${VARNEL_PRESETS:-windows linux linux-asan windows-luajit linux-luajit})
 for preset in "${presets[@]}"; do
   echo "=== $preset"
   cmake --preset "$preset" >/dev/null

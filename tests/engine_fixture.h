@@ -31,4 +31,12 @@ protected:
         return load(kId, file.path());
     }
     int height() const { return lua_gettop(L); }
+    // True when the engine library is LuaJIT: expectations that differ between
+    // engines ask this, and never skip.
+    bool on_luajit() {
+        lua_getfield(L, LUA_GLOBALSINDEX, "jit");  // +1
+        const bool jit = lua_istable(L, -1);
+        lua_pop(L, 1);  // -1
+        return jit;
+    }
 };

@@ -324,4 +324,20 @@ for i = 1, 2000 do local garbage = {i, tostring(i)} end
     std::printf("slowest destroy: %.3f ms\n", slowest * 1e3);
 }
 
+TEST_F(Lifecycle, FinalizersThatMakeFinalizersAndCollectEnd) {
+    // Each finalizer makes another object to finalize and asks for a full
+    // collection: neither the run nor the close may go on without end.
+    open(10);
+    EXPECT_EQ(run(10, "local function make()\n"
+                      "  local p = newproxy(true)\n"
+                      "  getmetatable(p).__gc = function() make() collectgarbage() end\n"
+                      "  return p\n"
+                      "end\n"
+                      "for i = 1, 3 do make() end\n"
+                      "collectgarbage()\n"
+                      "life_anchor = make()"),
+              1.0);
+    EXPECT_EQ(close(10), 1.0);
+}
+
 }  // namespace

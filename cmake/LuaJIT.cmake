@@ -1,0 +1,100 @@
+# The `lua51` target on the LuaJIT engine (VARNEL_ENGINE=luajit): LuaJIT 2.1 from
+# Debian's source (scripts/setup.sh puts it in deps/luajit), built with its own
+# makefile in the build tree. Windows: lua5.1.dll, a drop-in for the default
+# engine's DLL, and luajit.exe; Linux: libluajit-5.1.so.2 and luajit.
+#
+# varnel is compiled against Lua 5.1.5's headers on every engine: the binary is the
+# same, and only the engine library beside it differs.
+#
+# Two patches of ours: luajit-finalizers.patch keeps a script's finalizers from
+# nesting without bound on the C stack (a crash) or from keeping lua_close busy
+# forever; luajit-trace-exit-gc.patch, for builds with the JIT compiler, rethrows a
+# finalizer's error from the interpreter instead of unwinding through the trace
+# exit handler (a crash on Linux).
+#
+# The JIT compiler is left out by default: hooks do not fire in compiled code, and
+# the build with it has not yet passed long randomized runs (docs/engines.md).
+# VARNEL_LUAJIT_JIT builds it in, for measurements.
+# The ffi module lets a script call any C function: left out unless VARNEL_LUAJIT_FFI.
+option(VARNEL_LUAJIT_JIT "LuaJIT engine: build the JIT compiler in (hooks, finalizer faults: see docs/engines.md)" OFF)
+option(VARNEL_LUAJIT_FFI "LuaJIT engine: build the ffi module in (scripts may then call any C function)" OFF)
+
+set(LUAJIT_SOURCE ${PROJECT_SOURCE_DIR}/deps/luajit)
+if(NOT EXISTS ${LUAJIT_SOURCE}/src/luajit.h)
+  message(FATAL_ERROR "LuaJIT source missing at ${LUAJIT_SOURCE}: run scripts/setup.sh")
+endif()
+if(VARNEL_SANITIZE)
+  message(FATAL_ERROR "the LuaJIT engine has no sanitizer preset")
+endif()
+
+set(LUAJIT_BUILD ${CMAKE_BINARY_DIR}/luajit)
+set(luajit_cflags)
+if(NOT VARNEL_LUAJIT_FFI)
+  list(APPEND luajit_cflags -DLUAJIT_DISABLE_FFI)
+endif()
+if(NOT VARNEL_LUAJIT_JIT)
+  list(APPEND luajit_cflags -DLUAJIT_DISABLE_JIT)
+endif()
+list(JOIN luajit_cflags " " luajit_cflags)
+
+# Its build tool (buildvm, minilua) runs here and must be 32-bit like the target.
+# Its warnings are LuaJIT's own business, as Lua's are (-w in Lua.cmake).
+set(luajit_make make -C ${LUAJIT_BUILD}/src "HOST_CC=gcc -m32" "XCFLAGS=${luajit_cflags}" CCWARN=-w Q=@)
+if(WIN32)
+  # No libgcc DLL imported: neither Wine nor a player has one.
+  list(APPEND luajit_make BUILDMODE=dynamic CROSS=i686-w64-mingw32- CC=gcc-posix TARGET_SYS=Windows
+       TARGET_DLLNAME=lua5.1.dll TARGET_LDFLAGS=-static-libgcc TARGET_SHLDFLAGS=-static-libgcc)
+  set(LUAJIT_LIBRARY lua5.1.dll)
+  set(LUAJIT_LINK ${LUAJIT_BUILD}/src/libluajit-5.1.dll.a)
+  set(LUAJIT_PROGRAM luajit.exe)
+else()
+  # The interpreter links the engine in statically: it needs no search path.
+  list(APPEND luajit_make BUILDMODE=mixed "CC=gcc -m32")
+  set(LUAJIT_LIBRARY libluajit-5.1.so.2)
+  set(LUAJIT_LINK ${LUAJIT_BUILD}/src/libluajit.so)  # its soname is LUAJIT_LIBRARY
+  set(LUAJIT_PROGRAM luajit)
+endif()
+set(built_library ${LUAJIT_BUILD}/src/${LUAJIT_LIBRARY})
+if(NOT WIN32)
+  set(built_library ${LUAJIT_BUILD}/src/libluajit.so)
+endif()
+
+file(GLOB_RECURSE luajit_inputs CONFIGURE_DEPENDS ${LUAJIT_SOURCE}/src/*.c ${LUAJIT_SOURCE}/src/*.h
+     ${LUAJIT_SOURCE}/src/*.dasc ${LUAJIT_SOURCE}/src/Makefile)
+set(LUAJIT_OUTPUTS ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/${LUAJIT_LIBRARY} ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/${LUAJIT_PROGRAM})
+set(luajit_products ${LUAJIT_OUTPUTS} ${LUAJIT_LINK})
+list(REMOVE_DUPLICATES luajit_products)
+add_custom_command(OUTPUT ${luajit_products}
+  COMMAND ${CMAKE_COMMAND} -E rm -rf ${LUAJIT_BUILD}
+  COMMAND ${CMAKE_COMMAND} -E copy_directory ${LUAJIT_SOURCE}/src ${LUAJIT_BUILD}/src
+  COMMAND ${CMAKE_COMMAND} -E copy_directory ${LUAJIT_SOURCE}/dynasm ${LUAJIT_BUILD}/dynasm
+  COMMAND patch -s -p1 -d ${LUAJIT_BUILD} -i ${CMAKE_CURRENT_LIST_DIR}/luajit-finalizers.patch
+  COMMAND patch -s -p1 -d ${LUAJIT_BUILD} -i ${CMAKE_CURRENT_LIST_DIR}/luajit-trace-exit-gc.patch
+  COMMAND ${luajit_make}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}
+  COMMAND ${CMAKE_COMMAND} -E copy ${built_library} ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/${LUAJIT_LIBRARY}
+  COMMAND ${CMAKE_COMMAND} -E copy ${LUAJIT_BUILD}/src/${LUAJIT_PROGRAM} ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/${LUAJIT_PROGRAM}
+  DEPENDS ${luajit_inputs} ${CMAKE_CURRENT_LIST_DIR}/luajit-finalizers.patch
+          ${CMAKE_CURRENT_LIST_DIR}/luajit-trace-exit-gc.patch
+  COMMENT "Building LuaJIT (${luajit_cflags})"
+  VERBATIM)
+add_custom_target(luajit_build ALL DEPENDS ${LUAJIT_OUTPUTS})
+
+if(WIN32)
+  set(LUA_HEADERS ${PROJECT_SOURCE_DIR}/third_party/lua-5.1.5/src)
+else()
+  set(LUA_HEADERS /usr/include/lua5.1)
+endif()
+if(NOT EXISTS ${LUA_HEADERS}/lua.h)
+  message(FATAL_ERROR "Lua 5.1 headers missing at ${LUA_HEADERS}: run scripts/setup.sh")
+endif()
+add_library(lua51 INTERFACE)
+add_dependencies(lua51 luajit_build)
+target_include_directories(lua51 INTERFACE ${LUA_HEADERS})
+target_link_libraries(lua51 INTERFACE ${LUAJIT_LINK})
+if(NOT WIN32)
+  target_link_libraries(lua51 INTERFACE dl m)
+endif()
+# For the sample comparison and the dist folder.
+set(LUA_STANDALONE ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/${LUAJIT_PROGRAM})
+set(LUA_ENGINE_FILE ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/${LUAJIT_LIBRARY})

@@ -1,0 +1,50 @@
+// stop_compiling: LuaJIT's luaJIT_setmode, looked up in the engine library.
+#include "extension/engine_jit.h"
+
+extern "C" {
+#include <lua.h>
+}
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#endif
+
+namespace {
+
+// From LuaJIT's luajit.h, which varnel is not compiled against.
+constexpr int kModeEngine = 0;      // LUAJIT_MODE_ENGINE: the whole compiler of one state
+constexpr int kModeOff = 0x0000;    // LUAJIT_MODE_OFF
+constexpr int kModeFlush = 0x0200;  // LUAJIT_MODE_FLUSH: drop every compiled trace
+
+using SetMode = int (*)(lua_State*, int, int);
+
+// luaJIT_setmode from the library that holds the Lua API varnel calls, or null.
+SetMode find_set_mode() {
+#if defined(_WIN32)
+    // varnel imports the API from lua5.1.dll, whichever engine that is.
+    HMODULE engine = GetModuleHandleA("lua5.1.dll");
+    if (!engine) return nullptr;
+    return reinterpret_cast<SetMode>(reinterpret_cast<void*>(GetProcAddress(engine, "luaJIT_setmode")));
+#else
+    // The object that defines lua_gettop, and what it depends on.
+    Dl_info info{};
+    if (!dladdr(reinterpret_cast<void*>(&lua_gettop), &info) || !info.dli_fname) return nullptr;
+    void* engine = dlopen(info.dli_fname, RTLD_LAZY | RTLD_NOLOAD);
+    if (!engine) return nullptr;
+    auto set_mode = reinterpret_cast<SetMode>(dlsym(engine, "luaJIT_setmode"));
+    dlclose(engine);  // only the reference NOLOAD took: the library stays loaded
+    return set_mode;
+#endif
+}
+
+}  // namespace
+
+bool stop_compiling(lua_State* L) {
+    static const SetMode set_mode = find_set_mode();
+    if (!set_mode) return false;
+    set_mode(L, 0, kModeEngine | kModeOff);    // no new traces
+    set_mode(L, 0, kModeEngine | kModeFlush);  // and none of the old ones entered
+    return true;
+}

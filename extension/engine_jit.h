@@ -1,0 +1,11 @@
+// What varnel does about a JIT compiler in the engine library, found at run time:
+// the same varnel loads Lua 5.1.5 or LuaJIT unchanged.
+#pragma once
+
+struct lua_State;
+
+// [-0, +0, -] Turns the JIT compiler off for this engine alone and drops the code
+// it compiled, so that hooks (a count hook, say) fire everywhere again: they do
+// not inside compiled code. True when the engine library is LuaJIT (whether or
+// not it was built with a compiler); false, and nothing done, on Lua 5.1.5.
+bool stop_compiling(lua_State* L);
