@@ -20,7 +20,7 @@ execute_process(COMMAND ${LUA_EMULATOR} ${LUA} ${SAMPLE}.lua
 if(NOT lua_rc EQUAL 0)
   # The interpreter's name comes first: under Wine, a path with a drive letter.
   string(REGEX REPLACE "^([A-Za-z]:)?[^:]*: " "" message "${lua_err}")
-  string(REGEX REPLACE "\n\t\\[C\\]: \\?\n$" "\n" message "${message}")
+  string(REGEX REPLACE "\n\t\\[C\\]: (\\?|at 0x[0-9a-fA-F]+)\n$" "\n" message "${message}")
   string(APPEND expected "error: ${message}")
 endif()
 

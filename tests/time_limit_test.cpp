@@ -73,8 +73,14 @@ TEST_F(TimeLimit, ALoopForEverInsideACoroutine) {
              "draw_text(0, 0, tostring(ok))\n"
              "error(message, 0)\n");
     expect_one_limit_report();
-    ASSERT_EQ(standin::draws().size(), 1u);
-    EXPECT_EQ(standin::draws()[0].text.text, "false");
+    if (engine_is_luajit()) {
+        // LuaJIT's hook is one for all of an engine's threads: the main thread is
+        // stopped at its next instruction, before it draws.
+        EXPECT_TRUE(standin::draws().empty());
+    } else {
+        ASSERT_EQ(standin::draws().size(), 1u);
+        EXPECT_EQ(standin::draws()[0].text.text, "false");
+    }
     standin::errors().clear();
     run(kId, "coroutine.wrap(function() while true do end end)()");
     ASSERT_EQ(reports().size(), 1u);
@@ -93,9 +99,16 @@ TEST_F(TimeLimit, CoroutinesMadeBeforeTheLimitAreCoveredToo) {
     ASSERT_EQ(time_limit(kId, 0.1), 1.0);
     run(kId, "local ok, message = coroutine.resume(tl_before)\n"
              "draw_text(0, 0, tostring(ok) .. ' ' .. message)");
-    EXPECT_TRUE(reports().empty()) << joined(reports());
-    ASSERT_EQ(standin::draws().size(), 1u);
-    EXPECT_EQ(standin::draws()[0].text.text, "false " + kRanLonger);
+    if (engine_is_luajit()) {
+        // One hook for all threads: the main thread is stopped too, before it draws.
+        expect_one_limit_report();
+        EXPECT_TRUE(standin::draws().empty());
+        standin::errors().clear();
+    } else {
+        EXPECT_TRUE(reports().empty()) << joined(reports());
+        ASSERT_EQ(standin::draws().size(), 1u);
+        EXPECT_EQ(standin::draws()[0].text.text, "false " + kRanLonger);
+    }
     run(kId, "tl_wrapped()");
     ASSERT_EQ(reports().size(), 1u);
     EXPECT_NE(reports()[0].find(kRanLonger + "\nstack traceback:"), std::string::npos) << reports()[0];

@@ -8,6 +8,10 @@
 #include "tests/host_fixture.h"
 #include "tests/script_file.h"
 
+// Whether the engine library loaded is LuaJIT: where the two differ in what a
+// script sees, a test expects what the engine in use does.
+bool engine_is_luajit();
+
 class VarnelTest : public HostTest {
 protected:
     // Makes the engine of id; TearDown closes it unless the test did.
