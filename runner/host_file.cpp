@@ -109,6 +109,21 @@ void read_events(lua_State* L, int top, HostFile& host) {
     lua_settop(L, list - 1);  // -1 list
 }
 
+// [-0, +0, e] Reads the optional field `time_limit` of the table at top: the
+// seconds the game gives the engine with time_limit, a number of 0 or more.
+void read_time_limit(lua_State* L, int top, HostFile& host) {
+    lua_getfield(L, top, "time_limit");  // +1
+    if (!lua_isnil(L, -1)) {
+        if (lua_type(L, -1) != LUA_TNUMBER)
+            luaL_error(L, "the table returned.time_limit must be a number, not %s", luaL_typename(L, -1));
+        const double seconds = lua_tonumber(L, -1);
+        if (!(seconds >= 0.0)) luaL_error(L, "the table returned.time_limit must be 0 or more");
+        host.has_time_limit = true;
+        host.time_limit = seconds;
+    }
+    lua_settop(L, -2);  // -1
+}
+
 // [-1, +0, e] Run by lua_cpcall with the job at 1: runs the file and reads the
 // table it returns.
 int read_job(lua_State* L) {
@@ -122,6 +137,7 @@ int read_job(lua_State* L) {
                           luaL_typename(L, 1));
     read_scripts(L, 1, *job->host);
     read_events(L, 1, *job->host);
+    read_time_limit(L, 1, *job->host);
     lua_settop(L, 0);  // -1 result
     return 0;
 }

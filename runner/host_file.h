@@ -4,6 +4,7 @@
 //   return {
 //     scripts = { {name = "host_add", index = 1, play = function(...) ... end}, ... },
 //     events  = { {name = "on_frame", values = {1, 4.5, "apple"}}, ... },
+//     time_limit = 0.5,  -- optional: the game calls time_limit(1, 0.5) first
 //   }
 //
 // scripts: the host scripts the game registers, in order (a `play` function takes
@@ -36,6 +37,8 @@ struct HostFile {
     lua_State* L = nullptr;  // the runner's own Lua state
     std::vector<HostScript> scripts;
     std::vector<HostEvent> events;
+    bool has_time_limit = false;
+    double time_limit = 0.0;  // seconds, when has_time_limit
 };
 
 // Runs the HOST file at path and reads what it returned into host. False, with

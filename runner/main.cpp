@@ -88,6 +88,10 @@ void play_game(const char* script_path) {
         });
     line("state(1)");
     state(kEngine);
+    if (g_run.host.has_time_limit) {
+        line("time_limit(1, " + runner::show_number(g_run.host.time_limit) + ")");
+        time_limit(kEngine, g_run.host.time_limit);
+    }
     for (const runner::HostScript& script : g_run.host.scripts) {
         line("script_register(1, " + runner::show_text(script.name.c_str()) + ", " +
              runner::show_number(script.index) + ")");

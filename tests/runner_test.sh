@@ -84,6 +84,10 @@ refuses no_values "events[1] has no field 'values'" 'return { scripts = {}, even
 refuses value_kind "events[1].values[2] must be a number or a text, not boolean" \
   'return { scripts = {}, events = { {name = "f", values = {1, true}} } }'
 refuses error_object "(error object is a table value)" 'error({})'
+refuses limit_kind "the table returned.time_limit must be a number, not string" \
+  'return { scripts = {}, events = {}, time_limit = "1" }'
+refuses limit_negative "the table returned.time_limit must be 0 or more" \
+  'return { scripts = {}, events = {}, time_limit = -1 }'
 run missing quiet.lua no_such_host.lua
 [ "$status" = 2 ] && [ -z "$out" ] && [[ "$err" == "varnel-run: HOST file no_such_host.lua: cannot open no_such_host.lua"* ]] ||
   fail "missing HOST: status $status, stderr '$err'"
@@ -115,6 +119,20 @@ destroy(1)
 ledger: 0 live cells, 0 live host strings, 0 faults
 exit status 3: 2 HOST play function(s) failed'
 [ "$status" = 3 ] && [ "$out" = "$expected" ] || { fail "failing play: status $status"; diff <(echo "$expected") <(echo "$out"); }
+
+# A HOST that gives the engine a time limit: an event that never returns is stopped
+# and reported, and the game goes on to the next event.
+cat >spins.lua <<'LUA'
+function on_spin(n) if n == 1 then while true do end end return 0 end
+LUA
+cat >limited.lua <<'LUA'
+return { scripts = {}, events = { {name = "on_spin", values = {1}}, {name = "on_spin", values = {2}} }, time_limit = 0.1 }
+LUA
+run limited spins.lua limited.lua
+[ "$status" = 1 ] && [ "$(sed -n 2p <<<"$out")" = "time_limit(1, 0.1)" ] &&
+  [ "$(grep -c '^  host_report_error "script ran longer than 0.1 seconds\\nstack traceback:' <<<"$out")" = 1 ] &&
+  [ "$(grep -c '^  verdict 1.0$' <<<"$out")" = 2 ] ||
+  fail "HOST with a time limit: status $status, output:"$'\n'"$out"
 
 [ "$failures" = 0 ] && echo "runner: all cases passed"
 exit $((failures > 0))
