@@ -22,11 +22,11 @@ extern "C" {
 
 namespace {
 
-// Full collections tried before an engine is closed, until one completes. A try
-// cut short by a raising finalizer has used that finalizer up (each runs once), so
-// the tries end once the raising finalizers do; only finalizers that keep making
-// new raising finalizers reach the cap.
-constexpr int kClosingCollections = 256;
+// Collector steps taken before an engine is closed, at most, to end a cycle that a
+// raising finalizer cut short. Each step either moves the collector on or uses up
+// a finalizer that raised (each runs once), so only finalizers that keep making
+// new raising finalizers can reach the cap.
+constexpr int kClosingSteps = 1 << 17;
 
 struct SetupJob {
     int runner_ref;
@@ -62,19 +62,33 @@ int collect_all(lua_State* L) {
     return 0;
 }
 
+// [-0, +0, e] Run by lua_cpcall: one collector step; sets *ended when the step
+// ended a cycle, leaving the collector at rest.
+int step_collector(lua_State* L) {
+    bool* ended = static_cast<bool*>(lua_touserdata(L, 1));
+    *ended = lua_gc(L, LUA_GCSTEP, 0) == 1;
+    return 0;
+}
+
 // Brings the collector to rest between two cycles before the engine is closed.
 // lua_close sets aside every object that has a finalizer before it runs them; if
 // the collector is then part-way through sweeping, its sweep position may sit in
 // an object set aside, on a list that loops, and the next collection a finalizer
-// asks for sweeps that list for ever. A full collection that completes ends at
-// rest; one that a raising finalizer cuts short ends among the finalizers, also
-// safe, unless that finalizer itself stepped the collector into a new sweep: so the
-// tries go on until one completes. Errors are dropped,
-// as lua_close drops those of the finalizers it runs.
+// asks for sweeps that list for ever. So the engine is closed only once a cycle
+// has ended with nothing after it: a full collection that completes, or, when a
+// raising finalizer cut it short (perhaps after stepping the collector into a new
+// sweep), steps until one ends. Errors are dropped, as lua_close drops those of
+// the finalizers it runs.
 void rest_collector(lua_State* L) noexcept {
-    for (int i = 0; i < kClosingCollections; ++i) {
-        if (lua_cpcall(L, collect_all, nullptr) == 0) return;  // +0 or +1 error
-        lua_settop(L, -2);                                      // -1 error
+    if (lua_cpcall(L, collect_all, nullptr) == 0) return;  // +0 or +1 error
+    lua_settop(L, -2);                                      // -1 error
+    for (int i = 0; i < kClosingSteps; ++i) {
+        bool ended = false;
+        if (lua_cpcall(L, step_collector, &ended) != 0) {  // +0 or +1 error
+            lua_settop(L, -2);                              // -1 error
+            continue;
+        }
+        if (ended) return;
     }
 }
 

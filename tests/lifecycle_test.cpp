@@ -338,6 +338,18 @@ TEST_F(Lifecycle, FinalizersThatMakeFinalizersAndCollectEnd) {
                       "life_anchor = make()"),
               1.0);
     EXPECT_EQ(close(10), 1.0);
+    // Worse: each one also steps the collector and raises, so no collection ever
+    // completes before the engine is closed. Closing still returns.
+    open(11);
+    EXPECT_EQ(run(11, "local function make()\n"
+                      "  local p = newproxy(true)\n"
+                      "  getmetatable(p).__gc = function() make() collectgarbage('step', 0) error('again') end\n"
+                      "  return p\n"
+                      "end\n"
+                      "for i = 1, 3 do make() end\n"
+                      "life_anchor = make()"),
+              1.0);
+    EXPECT_EQ(close(11), 1.0);
 }
 
 }  // namespace

@@ -1,1 +1,0 @@
-xpcall(function() while true do end end, function(m) while true do end end)
