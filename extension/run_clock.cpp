@@ -100,6 +100,10 @@ RunClock* run_clock_enter_timed(RunClock& clock, lua_State* L) noexcept {
     if (clock.depth++ == 0) {
         clock.used = 0;
         clock.expired = false;
+        if (clock.compile_off_pending) {  // no Lua code of the engine runs yet
+            clock.compile_off_pending = false;
+            stop_compiling(L);
+        }
         if (clock.limit > 0.0) install_hook(L, kCheckEvery);
     }
     return outer;
@@ -143,7 +147,10 @@ void set_engine_limit(Engine& engine, double seconds) noexcept {
     if (has) {
         // Hooks do not fire inside code a JIT compiler made: a limited engine
         // runs interpreted from now on (nothing happens on Lua 5.1.5).
-        if (!had) stop_compiling(L);
+        // LuaJIT refuses to change its compiler inside a finalizer, which may be
+        // running while the engine runs Lua code: then the next export does it.
+        if (!had && clock.depth == 0) stop_compiling(L);
+        if (!had && clock.depth > 0) clock.compile_off_pending = true;
         install_hook(L, kCheckEvery);
         if (!had) hook_coroutines(L, check_clock, LUA_MASKCOUNT, kCheckEvery);
     } else if (had)

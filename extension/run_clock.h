@@ -18,6 +18,7 @@ struct RunClock {
     int64_t used = 0;         // nanoseconds charged since the outermost export entered
     int depth = 0;            // the engine's exports under way, nested
     bool expired = false;     // the limit was passed: every check raises until depth is 0
+    bool compile_off_pending = false;  // stop_compiling waits for the next outermost export
     const void* registry = nullptr;  // the engine's registry, which the hook knows it by
 };
 

@@ -259,4 +259,24 @@ TEST(TimeLimitExport, IsTheSixthOrdinalOfVarnel) {
 }
 #endif
 
+TEST_F(TimeLimit, ALimitSetFromAFinalizerIsTaken) {
+    // A finalizer calls a host script that sets the limit: LuaJIT refuses to change
+    // its compiler from inside a finalizer, which must not end the process.
+    ASSERT_EQ(time_limit(kId, 0), 1.0);
+    standin::set_script(61, [](const HostCallArg*, int) {
+        EXPECT_EQ(time_limit(kId, 0.2), 1.0);
+        return Value::number(0);
+    });
+    ASSERT_EQ(script_register(kId, "tl_from_gc", 61), 1.0);
+    run(kId, "local p = newproxy(true)\n"
+             "getmetatable(p).__gc = function() tl_from_gc() end\n"
+             "p = nil\n"
+             "collectgarbage()\n"
+             "collectgarbage()");
+    EXPECT_TRUE(reports().empty()) << joined(reports());
+    run(kId, "while true do end");
+    expect_one_limit_report("script ran longer than 0.2 seconds");
+    expect_alive(kId);
+}
+
 }  // namespace
