@@ -13,7 +13,7 @@ extern "C" {
 #include <lualib.h>
 }
 
-#include "extension/varnel_exports.h"
+#include "extension/exports/varnel_exports.h"
 #include "standin/standin.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include "host/host_call_arg.h"
 
 // What the export at work knows of the host that called it. Each export keeps one
-// for as long as it runs (extension/export_scope.h); the innermost is current.
+// for as long as it runs (host/export_scope.h); the innermost is current.
 struct HostSide {
     FpWords host;      // the host's words: those it had at entry, as its routines left them since
     bool switched;     // they differ from the runtime's, which varnel is using meanwhile

@@ -1,7 +1,7 @@
 // varnel's six exports as the host calls them: each goes through
 // standin::call_export, which plays the host's floating-point environment and
 // checks what the export leaves (standin/fp_env.h). Programs that play the host
-// include this header instead of extension/varnel_exports.h, never both.
+// include this header instead of extension/exports/varnel_exports.h, never both.
 #pragma once
 #include <cstdint>
 #include <cstring>

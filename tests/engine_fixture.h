@@ -6,7 +6,7 @@ extern "C" {
 #include <lua.h>
 }
 
-#include "extension/engine_registry.h"
+#include "extension/engine/engine_registry.h"
 #include "standin/exports.h"
 #include "tests/host_fixture.h"
 #include "tests/script_file.h"

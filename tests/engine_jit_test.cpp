@@ -4,7 +4,7 @@ extern "C" {
 #include <lauxlib.h>
 }
 
-#include "extension/engine_jit.h"
+#include "extension/limits/engine_jit.h"
 #include "tests/engine_fixture.h"
 
 namespace {

@@ -1,11 +1,11 @@
 // time_limit: how long a single export of an engine may spend running Lua code.
 #include <cmath>
 
-#include "extension/engine_registry.h"
-#include "extension/error_report.h"
-#include "extension/export_scope.h"
-#include "extension/run_clock.h"
-#include "extension/varnel_exports.h"
+#include "extension/engine/engine_registry.h"
+#include "extension/engine/error_report.h"
+#include "host/export_scope.h"
+#include "extension/limits/run_clock.h"
+#include "extension/exports/varnel_exports.h"
 
 namespace {
 

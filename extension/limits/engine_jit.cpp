@@ -1,5 +1,5 @@
 // stop_compiling: LuaJIT's luaJIT_setmode, looked up in the engine library.
-#include "extension/engine_jit.h"
+#include "extension/limits/engine_jit.h"
 
 extern "C" {
 #include <lua.h>

@@ -1,4 +1,4 @@
-#include "extension/host_list.h"
+#include "host/host_list.h"
 
 int32_t read_list_size(int32_t h, uint32_t* raised) noexcept {
     HostCallArg record = handle_record(h);

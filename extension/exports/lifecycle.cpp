@@ -7,18 +7,18 @@ extern "C" {
 #include <lualib.h>
 }
 
-#include "extension/coroutine_watch.h"
-#include "extension/draw_text.h"
-#include "extension/engine_libraries.h"
-#include "extension/engine_registry.h"
-#include "extension/error_trace.h"
-#include "extension/guarded_xpcall.h"
-#include "extension/error_report.h"
-#include "extension/export_scope.h"
-#include "extension/pending_cells.h"
-#include "extension/protected_call.h"
-#include "extension/run_clock.h"
-#include "extension/varnel_exports.h"
+#include "extension/limits/coroutine_watch.h"
+#include "extension/lua/draw_text.h"
+#include "extension/lua/engine_libraries.h"
+#include "extension/engine/engine_registry.h"
+#include "extension/engine/error_trace.h"
+#include "extension/limits/guarded_xpcall.h"
+#include "extension/engine/error_report.h"
+#include "host/export_scope.h"
+#include "extension/engine/pending_cells.h"
+#include "extension/engine/protected_call.h"
+#include "extension/limits/run_clock.h"
+#include "extension/exports/varnel_exports.h"
 
 namespace {
 

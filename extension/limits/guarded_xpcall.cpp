@@ -1,11 +1,11 @@
-#include "extension/guarded_xpcall.h"
+#include "extension/limits/guarded_xpcall.h"
 
 extern "C" {
 #include <lauxlib.h>
 #include <lua.h>
 }
 
-#include "extension/run_clock.h"
+#include "extension/limits/run_clock.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "extension/error_report.h"
+#include "extension/engine/error_report.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "extension/pending_cells.h"
+#include "extension/engine/pending_cells.h"
 
 #include <vector>
 

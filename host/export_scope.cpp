@@ -1,4 +1,4 @@
-#include "extension/export_scope.h"
+#include "host/export_scope.h"
 
 // VARNEL_SKIP_FP_SWITCH builds a variant that leaves the host's words in place,
 // only to see what they do to Lua. It is never shipped.

@@ -1,9 +1,9 @@
-#include "extension/engine_registry.h"
+#include "extension/engine/engine_registry.h"
 
 #include <cmath>
 #include <new>
 
-#include "extension/error_report.h"
+#include "extension/engine/error_report.h"
 
 namespace {
 

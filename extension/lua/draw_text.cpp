@@ -1,11 +1,11 @@
-#include "extension/draw_text.h"
+#include "extension/lua/draw_text.h"
 
 extern "C" {
 #include <lauxlib.h>
 #include <lua.h>
 }
 
-#include "extension/error_report.h"
+#include "extension/engine/error_report.h"
 #include "host/host_contract.h"
 #include "host/host_value.h"
 

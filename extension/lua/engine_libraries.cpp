@@ -1,5 +1,5 @@
 // debug.getupvalue and debug.setupvalue that never touch a C function's upvalues.
-#include "extension/engine_libraries.h"
+#include "extension/lua/engine_libraries.h"
 
 extern "C" {
 #include <lauxlib.h>

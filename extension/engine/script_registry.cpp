@@ -1,4 +1,4 @@
-#include "extension/script_registry.h"
+#include "extension/engine/script_registry.h"
 
 #include <cstdint>
 #include <cstring>

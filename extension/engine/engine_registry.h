@@ -2,7 +2,7 @@
 #pragma once
 #include <map>
 
-#include "extension/run_clock.h"
+#include "extension/limits/run_clock.h"
 
 struct lua_State;
 

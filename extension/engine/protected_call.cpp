@@ -1,14 +1,14 @@
-#include "extension/protected_call.h"
+#include "extension/engine/protected_call.h"
 
 extern "C" {
 #include <lauxlib.h>
 #include <lua.h>
 }
 
-#include "extension/engine_registry.h"
-#include "extension/error_trace.h"
-#include "extension/pending_cells.h"
-#include "extension/run_clock.h"
+#include "extension/engine/engine_registry.h"
+#include "extension/engine/error_trace.h"
+#include "extension/engine/pending_cells.h"
+#include "extension/limits/run_clock.h"
 
 namespace {
 

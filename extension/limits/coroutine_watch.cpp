@@ -1,4 +1,4 @@
-#include "extension/coroutine_watch.h"
+#include "extension/limits/coroutine_watch.h"
 
 extern "C" {
 #include <lauxlib.h>

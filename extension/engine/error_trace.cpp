@@ -1,11 +1,11 @@
-#include "extension/error_trace.h"
+#include "extension/engine/error_trace.h"
 
 extern "C" {
 #include <lauxlib.h>
 #include <lua.h>
 }
 
-#include "extension/protected_call.h"
+#include "extension/engine/protected_call.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "extension/run_clock.h"
+#include "extension/limits/run_clock.h"
 
 #include <chrono>
 
@@ -6,9 +6,9 @@ extern "C" {
 #include <lua.h>
 }
 
-#include "extension/coroutine_watch.h"
-#include "extension/engine_jit.h"
-#include "extension/engine_registry.h"
+#include "extension/limits/coroutine_watch.h"
+#include "extension/limits/engine_jit.h"
+#include "extension/engine/engine_registry.h"
 #include "host/host_call_hook.h"
 
 namespace {

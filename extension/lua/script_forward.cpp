@@ -1,4 +1,4 @@
-#include "extension/script_forward.h"
+#include "extension/lua/script_forward.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -9,13 +9,13 @@ extern "C" {
 #include <lua.h>
 }
 
-#include "extension/engine_registry.h"
-#include "extension/error_report.h"
-#include "extension/export_scope.h"
-#include "extension/pending_cells.h"
-#include "extension/protected_call.h"
-#include "extension/script_registry.h"
-#include "extension/varnel_exports.h"
+#include "extension/engine/engine_registry.h"
+#include "extension/engine/error_report.h"
+#include "host/export_scope.h"
+#include "extension/engine/pending_cells.h"
+#include "extension/engine/protected_call.h"
+#include "extension/engine/script_registry.h"
+#include "extension/exports/varnel_exports.h"
 #include "host/host_contract.h"
 #include "host/host_value.h"
 
