@@ -7,6 +7,9 @@
 // An export opens the scope before it touches a floating-point argument and does
 // its work in a function it calls afterwards (VARNEL_EXPORT_WORK), so that no
 // floating-point instruction runs under the host's words.
+//
+// The scope knows no engine: an engine's run clock starts and stops where Lua is
+// entered (extension/engine/protected_call.cpp), inside the scope.
 #pragma once
 
 #include "host/host_call.h"

@@ -4,7 +4,9 @@
 #include <cstddef>
 #include <cstdint>
 
-enum HostValueKind : int32_t { HOST_KIND_NUMBER = 0, HOST_KIND_TEXT = 1 };
+// What a record holds.
+constexpr int32_t HOST_KIND_NUMBER = 0;
+constexpr int32_t HOST_KIND_TEXT = 1;
 
 struct HostCallArg {
     int32_t kind;       // +0   HOST_KIND_NUMBER or HOST_KIND_TEXT

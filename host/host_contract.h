@@ -17,8 +17,6 @@
  * string: reference count, length, then the bytes and a NUL. The cell and records
  * point at the first byte, HOST_STRING_HEADER bytes into the block. */
 #define HOST_STRING_HEADER 8
-#define HOST_STRING_REFCOUNT_OFFSET (-8)
-#define HOST_STRING_LENGTH_OFFSET (-4)
 #define HOST_STRING_LITERAL_REFCOUNT (-1)
 
 #endif

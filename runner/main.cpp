@@ -38,7 +38,8 @@ struct Run {
     int play_failures = 0;
 };
 
-// The stand-in's hooks take no context.
+// The one run of this process, which the hooks and host scripts installed in the
+// stand-in read and count in.
 Run g_run;
 
 void line(const std::string& text) {

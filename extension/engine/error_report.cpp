@@ -7,8 +7,7 @@ extern "C" {
 #include <lua.h>
 }
 
-#include "host/host_contract.h"
-#include "host/host_value.h"
+#include "host/host_routines.h"
 
 namespace {
 
@@ -63,10 +62,7 @@ void hold_error_value(lua_State* L, int index, HostValue& holder) noexcept {
 }  // namespace
 
 void report_holder(const HostValue& holder) noexcept {
-    HostCallArg record{};
-    to_call_arg(holder, &record);
-    HostCallArg result{};
-    call_host(HOST_REPORT_ERROR, &record, 1, &result);
+    host_report_error(holder);  // an exception there has nowhere to be reported
 }
 
 void report_text(const char* text) noexcept {

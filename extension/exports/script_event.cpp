@@ -12,7 +12,7 @@ extern "C" {
 #include "extension/engine/engine_registry.h"
 #include "extension/engine/error_report.h"
 #include "host/export_scope.h"
-#include "host/host_list.h"
+#include "host/host_routines.h"
 #include "extension/engine/pending_cells.h"
 #include "extension/engine/protected_call.h"
 #include "extension/exports/varnel_exports.h"
@@ -46,7 +46,7 @@ void drop_to(lua_State* L, int height) noexcept {
 HostValueParts take_entry(int32_t h, int32_t i, uint32_t* raised) noexcept {
     const HostValue position(false, i);
     HostValue value;
-    *raised = read_list_entry(h, position, value);
+    *raised = host_list_get(h, position, value);
     return take_parts(value);
 }
 
@@ -71,13 +71,13 @@ void push_entry(lua_State* L, int height, int32_t h, int32_t i) {
 // [-0, +0, e] Lets the list go, inside protected mode.
 void release_list(lua_State* L, EventJob& job) {
     job.list_released = true;
-    const uint32_t raised = list_done(job.h);
+    const uint32_t raised = host_list_done(job.h);
     if (raised != 0) raise_host_exception(L, raised);
 }
 
 // Lets the list go where no Lua code runs: an exception is reported.
 void release_list_outside(int32_t h) noexcept {
-    const uint32_t raised = list_done(h);
+    const uint32_t raised = host_list_done(h);
     if (raised != 0) report_host_exception(raised);
 }
 
@@ -169,8 +169,7 @@ int dispatch_event(lua_State* L, void* data) {
     EventJob& job = *static_cast<EventJob*>(data);
     lua_getfield(L, LUA_GLOBALSINDEX, job.name);  // +1 function
     job.looked_up = true;
-    uint32_t raised;
-    job.count = read_list_size(job.h, &raised);
+    const uint32_t raised = host_list_size(job.h, &job.count);
     if (raised != 0) return raise_host_exception(L, raised);
     return call_with_entries(L, data);
 }
@@ -211,8 +210,7 @@ VARNEL_EXPORT_WORK double dispatch_to_lua(double id, const char* name, double li
         // can raise, so the function is called directly.
         const int function = lua_gettop(L);
         g_holding = true;
-        uint32_t raised;
-        job.count = read_list_size(h, &raised);
+        uint32_t raised = host_list_size(h, &job.count);
         drop_to(L, function);
         if (raised != 0) {
             release_list_outside(h);
@@ -223,7 +221,7 @@ VARNEL_EXPORT_WORK double dispatch_to_lua(double id, const char* name, double li
             status = run_protected_with(*engine, call_with_entries, &job, 1, 0);  // -1, +0 or +1 error
         } else {
             job.list_released = true;
-            raised = list_done(h);
+            raised = host_list_done(h);
             drop_to(L, function);
             if (raised != 0) return abandon_held(L, *engine, function, raised);
             g_holding = false;

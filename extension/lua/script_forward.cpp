@@ -16,8 +16,7 @@ extern "C" {
 #include "extension/engine/protected_call.h"
 #include "extension/engine/script_registry.h"
 #include "extension/exports/varnel_exports.h"
-#include "host/host_contract.h"
-#include "host/host_value.h"
+#include "host/host_routines.h"
 
 namespace {
 
@@ -44,23 +43,6 @@ void convert_args(lua_State* L, int argc, HostValue* args) noexcept {
     }
 }
 
-// Runs the host script whose index is index_holder.real with the argc values in
-// args, and stores its result in result: the one place that runs
-// host_execute_script. records is room for argc + 1 records, which are zero-filled
-// and filled here; their texts are borrowed from the holders. Returns 0, or the
-// code of an exception the script raised.
-uint32_t call_script(const HostValue& index_holder, int argc, const HostValue* args,
-                     HostValue& result, HostCallArg* records) noexcept {
-    const int n = argc + 1;
-    to_call_arg(index_holder, &records[0]);  // each record is zero-filled as it is made
-    for (int i = 1; i <= argc; ++i) to_call_arg(args[i - 1], &records[i]);
-    HostCallArg result_record{};
-    const uint32_t raised = call_host(HOST_EXECUTE_SCRIPT, records, n, &result_record);
-    assign_from_result(result, result_record);
-    NexDeallocateResult(&result_record);
-    return raised;
-}
-
 // Runs the script and returns its result, moved out of the result holder, and in
 // raised the code of an exception it raised, or 0. Every other holder is gone by
 // the time it returns.
@@ -69,7 +51,7 @@ HostValueParts run_with(lua_State* L, double index, int argc, HostValue* args,
     convert_args(L, argc, args);
     const HostValue index_holder(false, index);
     HostValue result;
-    *raised = call_script(index_holder, argc, args, result, records);
+    *raised = host_execute_script(index_holder, argc, args, result, records);
     return take_parts(result);
 }
 
