@@ -1,5 +1,5 @@
 // The host's side of the driver: random ids, names, paths, list handles, list
-// entries and script results, and the host scripts and hooks that answer varnel.
+// entries and script results, all that the host hands varnel.
 #include <cmath>
 #include <iterator>
 #include <limits>
@@ -116,36 +116,4 @@ void Driver::set_up_list(double handle) {
         standin::set_list_size(h, rng_.pick({kNaN, kInf, -kInf, -5.0, -0.5, 0.0, 0.9, s, s > 0 ? s - 0.5 : 0.0,
                                              std::floor(s / 2), 8000.0, 1e10, 2147483648.0, -1e10}));
     }
-}
-
-// A host script: answers a random value of any kind, and may call the exports first.
-standin::Value Driver::host_script(const HostCallArg* args, int count) {
-    ++counts_.scripts_run;
-    check(count >= 1 && args[0].kind == HOST_KIND_NUMBER, "host_execute_script without the script index");
-    maybe_reenter(reenter_percent_);
-    return random_value();
-}
-
-// Puts a host script at every index the game registers, and the probe's script.
-void Driver::install_host() {
-    for (double index : kScriptIndices)
-        standin::set_script(index, [this](const HostCallArg* args, int count) { return host_script(args, count); });
-    standin::set_script(kProbeScript, [this](const HostCallArg* args, int count) {
-        probe_seen_.clear();
-        for (int i = 0; i < count; ++i) {
-            standin::Arg a{args[i].kind, args[i].real, args[i].kind == HOST_KIND_TEXT && args[i].text, {}};
-            if (a.has_text) a.text = args[i].text;
-            probe_seen_.push_back(a);
-        }
-        return probe_answer_;
-    });
-    standin::set_draw_hook([this] { maybe_reenter(reenter_percent_); });
-    standin::set_list_done_hook([this] { maybe_reenter(reenter_percent_); });
-    standin::set_error_hook([this] { maybe_reenter(reenter_percent_ / 2); });
-}
-
-void Driver::maybe_reenter(uint32_t percent) {
-    if (!reenter_ || depth_ == 0 || depth_ >= 4 || !rng_.chance(percent)) return;
-    ++counts_.nested;
-    nested_action();
 }

@@ -1,5 +1,5 @@
 // What the driver does in a sequence: random steps at the top, random calls from
-// inside hooks and host scripts, and the checks between steps.
+// inside the hooks and host scripts it installs, and the checks between steps.
 #include <cstdio>
 #include <fstream>
 
@@ -168,4 +168,36 @@ bool Driver::run_sequence(uint64_t k, int steps) {
     if (ok) ++counts_.sequences;
     standin::reset();
     return ok;
+}
+
+// A host script: answers a random value of any kind, and may call the exports first.
+standin::Value Driver::host_script(const HostCallArg* args, int count) {
+    ++counts_.scripts_run;
+    check(count >= 1 && args[0].kind == HOST_KIND_NUMBER, "host_execute_script without the script index");
+    maybe_reenter(reenter_percent_);
+    return random_value();
+}
+
+// Puts a host script at every index the game registers, and the probe's script.
+void Driver::install_host() {
+    for (double index : kScriptIndices)
+        standin::set_script(index, [this](const HostCallArg* args, int count) { return host_script(args, count); });
+    standin::set_script(kProbeScript, [this](const HostCallArg* args, int count) {
+        probe_seen_.clear();
+        for (int i = 0; i < count; ++i) {
+            standin::Arg a{args[i].kind, args[i].real, args[i].kind == HOST_KIND_TEXT && args[i].text, {}};
+            if (a.has_text) a.text = args[i].text;
+            probe_seen_.push_back(a);
+        }
+        return probe_answer_;
+    });
+    standin::set_draw_hook([this] { maybe_reenter(reenter_percent_); });
+    standin::set_list_done_hook([this] { maybe_reenter(reenter_percent_); });
+    standin::set_error_hook([this] { maybe_reenter(reenter_percent_ / 2); });
+}
+
+void Driver::maybe_reenter(uint32_t percent) {
+    if (!reenter_ || depth_ == 0 || depth_ >= 4 || !rng_.chance(percent)) return;
+    ++counts_.nested;
+    nested_action();
 }
