@@ -2,27 +2,23 @@
 #pragma once
 #include <map>
 
+#include "extension/engine/job_runner.h"
+#include "extension/exports/event_names.h"
 #include "extension/limits/run_clock.h"
 
 struct lua_State;
 
-// A name script_event found a global function for: its bytes, and the registry
-// slot holding it as a Lua string, the key to look the global up again with.
-struct KnownEvent {
-    int ref;
-    char name[28];  // with the ending zero; longer names are not kept
-};
-constexpr int kKnownEvents = 8;
-
+// One engine: what every engine needs, then the small per-engine state each
+// feature keeps, declared in that feature's own header.
 struct Engine {
     lua_State* L;
-    int running;      // how many exports are at work in the engine: from before their Lua
-                      // code runs until the host routines they call afterwards return
+    int busy;         // LuaEntry objects held on the engine (lua_entry.h): exports at work
+                      // in it, from before their Lua code runs until the host routines
+                      // they call afterwards return
     bool closing;     // lua_close is under way; no export may touch the engine
-    int runner_ref;   // registry slot of the engine's cached job runner
-    KnownEvent known_events[kKnownEvents];  // the first names script_event called
-    int known_count;
-    RunClock clock;   // the time limit and how long the running exports have taken
+    RunnerSlot runner;      // the cached job runner (job_runner.h)
+    RunClock clock;         // the time limit and the running exports' time (run_clock.h)
+    EventNames events;      // the names script_event found functions for (event_names.h)
 };
 
 // Keyed by the id as the host gave it, ordered by < on doubles: 0 and -0 are one

@@ -24,11 +24,9 @@ void report_failure(const char* format, ...) noexcept VARNEL_PRINTF(1, 2);
 // Hands the text in holder (the empty text when it has none) to host_report_error.
 void report_holder(const HostValue& holder) noexcept;
 
-// [-0, +0, -] Reports the Lua error value at index as Lua's own message text: a
-// string as it is, a number as Lua writes it, anything else as
-// "(error object is a TYPE value)".
-// Allocates nothing in Lua, so it may run outside protected mode; converting a
-// number takes two free stack slots.
+// [-0, +0, -] Reports the Lua error value at index as Lua's own message text,
+// worded by error_value_words (error_words.h). May run outside protected mode: a
+// number is converted under lua_cpcall, which takes two free stack slots.
 void report_error_value(lua_State* L, int index) noexcept;
 
 // [-1, +0, -] Copies the error value on top into holder, a text holder, worded
@@ -44,5 +42,3 @@ void report_host_exception(uint32_t code) noexcept;
 // while Lua code runs: the text alone, with no position. Never returns.
 int raise_host_exception(lua_State* L, uint32_t code);
 
-// [-1, +0, -] Takes the error value on top off the stack, then reports it.
-void report_and_remove_error(lua_State* L) noexcept;

@@ -5,7 +5,8 @@ extern "C" {
 #include <lua.h>
 }
 
-#include "extension/engine/protected_call.h"
+#include "extension/engine/error_words.h"
+#include "extension/engine/job_runner.h"
 
 namespace {
 
@@ -21,18 +22,13 @@ char g_handler_key;
 char g_describe_key;
 char g_traceback_key;
 
-// [-0, +1, m] The text an error value is reported as: a string as it is, a number
-// as Lua writes it, a table or userdata with __tostring as what that returns when
-// it is a string, anything else "(error object is a TYPE value)".
+// [-0, +1, m] The text an error value is reported as: a table or userdata with
+// __tostring as what that returns when it is a string, anything else as
+// error_value_words words it.
 int describe_value(lua_State* L) {
     const int t = lua_type(L, 1);
     if (t == LUA_TSTRING) {
         lua_settop(L, 1);
-        return 1;
-    }
-    if (t == LUA_TNUMBER) {
-        lua_pushvalue(L, 1);        // +1 a copy, converted in place
-        lua_tolstring(L, -1, nullptr);
         return 1;
     }
     if ((t == LUA_TTABLE || t == LUA_TUSERDATA) && luaL_getmetafield(L, 1, "__tostring")) {  // +1
@@ -40,7 +36,8 @@ int describe_value(lua_State* L) {
         if (lua_pcall(L, 1, 1, 0) == 0 && lua_type(L, -1) == LUA_TSTRING) return 1;  // -2, +1
         lua_settop(L, 1);
     }
-    lua_pushfstring(L, "(error object is a %s value)", luaL_typename(L, 1));  // +1
+    ErrorWords words;
+    lua_pushstring(L, error_value_words(L, 1, words));  // +1
     return 1;
 }
 
@@ -109,8 +106,8 @@ int add_traceback(lua_State* L) {
     return 1;
 }
 
-// [-0, +1, -] Pushes the C function stored under key, or nil when a script
-// replaced it.
+// [-0, +(0 | 1), -] Pushes the C function stored under key and returns true;
+// pushes nothing and returns false when a script replaced it.
 bool push_helper(lua_State* L, void* key, lua_CFunction f) noexcept {
     lua_pushlightuserdata(L, key);        // +1
     lua_rawget(L, LUA_REGISTRYINDEX);     // -1, +1

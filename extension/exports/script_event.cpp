@@ -11,11 +11,11 @@ extern "C" {
 
 #include "extension/engine/engine_registry.h"
 #include "extension/engine/error_report.h"
+#include "extension/engine/lua_entry.h"
+#include "extension/engine/pending_cells.h"
+#include "extension/exports/varnel_exports.h"
 #include "host/export_scope.h"
 #include "host/host_routines.h"
-#include "extension/engine/pending_cells.h"
-#include "extension/engine/protected_call.h"
-#include "extension/exports/varnel_exports.h"
 
 namespace {
 
@@ -27,6 +27,7 @@ struct EventJob {
     bool looked_up;       // the function was found by name inside protected mode
     bool list_released;   // host_list_done has been called
     int32_t too_long;     // entries the stack had no room for, 0 when they fitted
+    uint32_t raised;      // an exception a list routine raised outside protected mode, or 0
     double verdict;
 };
 
@@ -101,8 +102,8 @@ bool is_text(const char* s, std::size_t length, const char* name) noexcept {
 // would run only for a global that is nil. The names are compared as the Lua
 // strings in their slots, where a script may have put anything else.
 bool push_known_function(lua_State* L, const Engine& engine, const char* name) noexcept {
-    for (int i = 0; i < engine.known_count; ++i) {
-        const KnownEvent& known = engine.known_events[i];
+    for (int i = 0; i < engine.events.count; ++i) {
+        const KnownEvent& known = engine.events.known[i];
         if (known.name[0] != name[0]) continue;
         lua_rawgeti(L, LUA_REGISTRYINDEX, known.ref);  // +1 name
         std::size_t length = 0;
@@ -118,16 +119,24 @@ bool push_known_function(lua_State* L, const Engine& engine, const char* name) n
     return false;
 }
 
+// [-1, +0, -] The verdict of the function's first result, which it takes off
+// the stack: 1.0 when it counts as 0, 0.0 otherwise.
+double take_verdict(lua_State* L) noexcept {
+    const lua_Integer v = lua_tointeger(L, -1);
+    lua_settop(L, -2);  // -1 result
+    return v == 0 ? 1.0 : 0.0;
+}
+
 // [-0, +0, m] Makes the engine know name, once, while there is room for it.
-void remember_name(lua_State* L, Engine& engine, const char* name) {
-    if (engine.known_count == kKnownEvents) return;
+void remember_name(lua_State* L, EventNames& events, const char* name) {
+    if (events.count == kKnownEvents) return;
     const std::size_t length = std::strlen(name);
-    if (length >= sizeof engine.known_events[0].name) return;
-    for (int i = 0; i < engine.known_count; ++i)
-        if (same_text(engine.known_events[i].name, name)) return;
+    if (length >= sizeof events.known[0].name) return;
+    for (int i = 0; i < events.count; ++i)
+        if (same_text(events.known[i].name, name)) return;
     lua_pushlstring(L, name, length);  // +1
     const int ref = luaL_ref(L, LUA_REGISTRYINDEX);  // -1
-    KnownEvent& known = engine.known_events[engine.known_count++];
+    KnownEvent& known = events.known[events.count++];
     known.ref = ref;
     std::memcpy(known.name, name, length + 1);
 }
@@ -154,12 +163,10 @@ int call_with_entries(lua_State* L, void* data) {
     release_list(L, job);
     drop_to(L, function + n);
     lua_call(L, n, 1);  // -(n + 1) function and entries, +1 result
-    const lua_Integer v = lua_tointeger(L, -1);
-    lua_settop(L, -2);  // -1 result
-    job.verdict = v == 0 ? 1.0 : 0.0;
+    job.verdict = take_verdict(L);  // -1 result
     // Only now, so that no collection step can come between finding the
     // function and the list routines.
-    if (job.looked_up) remember_name(L, *job.engine, job.name);
+    if (job.looked_up) remember_name(L, job.engine->events, job.name);
     return 0;
 }
 
@@ -169,20 +176,50 @@ int dispatch_event(lua_State* L, void* data) {
     EventJob& job = *static_cast<EventJob*>(data);
     lua_getfield(L, LUA_GLOBALSINDEX, job.name);  // +1 function
     job.looked_up = true;
-    const uint32_t raised = host_list_size(job.h, &job.count);
+    uint32_t raised = host_list_size(job.h, &job.count);
     if (raised != 0) return raise_host_exception(L, raised);
     return call_with_entries(L, data);
 }
 
-// [-1, +0, -] Gives up a call whose function at function is held outside protected
-// mode, after a host list routine raised: drops the function, reports the
-// exception and lets the engine go. Returns script_event's result.
-double abandon_held(lua_State* L, Engine& engine, int function, uint32_t raised) noexcept {
-    lua_settop(L, function - 1);  // -1 function and whatever lies above it
+// [-1, +0, -] Calls the function on top, found by push_known_function, holding it
+// outside protected mode while the host reads the list's size. An empty list
+// needs nothing that can raise, so the function is then called directly.
+// Returns the status of the protected call; when a list routine raised before
+// it, the function is dropped, the list let go and job.raised set.
+int call_known(LuaEntry& entry, EventJob& job) noexcept {
+    lua_State* L = entry.engine().L;
+    const int function = lua_gettop(L);
+    g_holding = true;
+    uint32_t raised = host_list_size(job.h, &job.count);
+    drop_to(L, function);
+    if (raised == 0 && job.count > 0) {
+        g_holding = false;
+        return entry.run_with(call_with_entries, &job, 1, 0);  // -1, +0 or +1 error
+    }
+    if (raised != 0) {
+        release_list_outside(job.h);
+    } else {
+        raised = host_list_done(job.h);
+        drop_to(L, function);
+    }
+    job.list_released = true;
     g_holding = false;
-    report_host_exception(raised);
-    --engine.running;
-    return 1.0;
+    if (raised != 0) {
+        lua_settop(L, function - 1);  // -1 function and whatever lies above it
+        job.raised = raised;
+        return 0;
+    }
+    const int status = entry.call(0, 1);  // -1 function, +1 result or error
+    if (status == 0) job.verdict = take_verdict(L);  // -1 result
+    return status;
+}
+
+// Lets the job's list go, unless that was done: after the call, outside
+// protected mode.
+void let_list_go(void* data) noexcept {
+    auto& job = *static_cast<EventJob*>(data);
+    if (!job.list_released) release_list_outside(job.h);
+    job.list_released = true;
 }
 
 VARNEL_EXPORT_WORK double dispatch_to_lua(double id, const char* name, double list) {
@@ -200,54 +237,21 @@ VARNEL_EXPORT_WORK double dispatch_to_lua(double id, const char* name, double li
         release_list_outside(h);
         return 1.0;
     }
-    EventJob job{name, engine, h, 0, false, false, 0, 1.0};
-    lua_State* L = engine->L;
-    ++engine->running;  // until the list is let go and any failure reported
-    int status;
-    if (!g_holding && push_known_function(L, *engine, name)) {  // +1 function
-        // Only reading the list's size comes between finding the function and
-        // calling it, as inside dispatch_event; an empty list needs nothing that
-        // can raise, so the function is called directly.
-        const int function = lua_gettop(L);
-        g_holding = true;
-        uint32_t raised = host_list_size(h, &job.count);
-        drop_to(L, function);
-        if (raised != 0) {
-            release_list_outside(h);
-            return abandon_held(L, *engine, function, raised);
-        }
-        if (job.count > 0) {
-            g_holding = false;
-            status = run_protected_with(*engine, call_with_entries, &job, 1, 0);  // -1, +0 or +1 error
-        } else {
-            job.list_released = true;
-            raised = host_list_done(h);
-            drop_to(L, function);
-            if (raised != 0) return abandon_held(L, *engine, function, raised);
-            g_holding = false;
-            status = call_protected(*engine, 0, 1);  // -1 function, +1 result or error
-            if (status == 0) {
-                const lua_Integer v = lua_tointeger(L, -1);
-                lua_settop(L, -2);  // -1 result
-                job.verdict = v == 0 ? 1.0 : 0.0;
-            }
-        }
-    } else {
-        status = run_protected(*engine, dispatch_event, &job, 0);  // +0 or +1 error
-    }
+    EventJob job{name, engine, h, 0, false, false, 0, 0, 1.0};
+    LuaEntry entry(*engine);  // until the list is let go and any failure reported
+    const int status = !g_holding && push_known_function(engine->L, *engine, name)  // +1 function
+                           ? call_known(entry, job)              // -1, +0 or +1 error
+                           : entry.run(dispatch_event, &job, 0);  // +0 or +1 error
     if (status != 0) {
-        HostValue message(true, 0.0);
-        take_error_value(L, message);  // -1 error
-        if (!job.list_released) release_list_outside(h);
-        report_holder(message);
-        --engine->running;
+        entry.report_error(let_list_go, &job);  // -1 error
         return 1.0;
     }
-    if (!job.list_released) release_list_outside(h);
-    if (job.too_long != 0)
+    let_list_go(&job);
+    if (job.raised != 0)
+        report_host_exception(job.raised);
+    else if (job.too_long != 0)
         report_failure("script_event: list of %d entries is too long", static_cast<int>(job.too_long));
-    --engine->running;
-    return job.too_long != 0 ? 1.0 : job.verdict;
+    return job.raised != 0 || job.too_long != 0 ? 1.0 : job.verdict;
 }
 
 }  // namespace

@@ -20,7 +20,7 @@ VARNEL_EXPORT_WORK double set_time_limit(double id, double seconds) {
         report_failure("time_limit: seconds is negative (%.14g) for engine %.14g", seconds, id);
         return 1.0;
     }
-    set_engine_limit(*engine, seconds);
+    set_engine_limit(engine->clock, engine->L, seconds);
     return 1.0;
 }
 

@@ -8,7 +8,6 @@ extern "C" {
 
 #include "extension/limits/coroutine_watch.h"
 #include "extension/limits/engine_jit.h"
-#include "extension/engine/engine_registry.h"
 #include "host/host_call_hook.h"
 
 namespace {
@@ -130,9 +129,7 @@ void run_clock_host_call(bool entering) {
     update_host_hook();
 }
 
-void set_engine_limit(Engine& engine, double seconds) noexcept {
-    RunClock& clock = engine.clock;
-    lua_State* L = engine.L;
+void set_engine_limit(RunClock& clock, lua_State* L, double seconds) noexcept {
     clock.registry = registry_of(L);
     const bool had = clock.limit > 0.0;
     const bool has = seconds > 0.0 && seconds < kLongestLimit;

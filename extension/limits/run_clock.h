@@ -11,7 +11,6 @@
 #include <cstdint>
 
 struct lua_State;
-struct Engine;
 
 struct RunClock {
     double limit = 0.0;       // seconds; 0: no limit, and no hook
@@ -56,9 +55,9 @@ inline void run_clock_leave(RunClock& clock, lua_State* L, RunClock* outer) noex
 // charged to nobody.
 void run_clock_host_call(bool entering);
 
-// [-0, +0, -] The one place a limit is set on an engine (0, or 1e9 seconds and
-// more: none). Installs the count hook on the engine's main thread and its
+// [-0, +0, -] The one place a limit is set on an engine, whose clock is clock and
+// main thread L (0, or 1e9 seconds and more: none). Installs the count hook on the engine's main thread and its
 // coroutines (those made later inherit it), or removes it from the main thread
 // (a coroutine drops it at its next check). Needs no memory; takes three free
 // stack slots.
-void set_engine_limit(Engine& engine, double seconds) noexcept;
+void set_engine_limit(RunClock& clock, lua_State* L, double seconds) noexcept;

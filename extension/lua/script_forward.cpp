@@ -11,9 +11,9 @@ extern "C" {
 
 #include "extension/engine/engine_registry.h"
 #include "extension/engine/error_report.h"
+#include "extension/engine/lua_entry.h"
 #include "host/export_scope.h"
 #include "extension/engine/pending_cells.h"
-#include "extension/engine/protected_call.h"
 #include "extension/engine/script_registry.h"
 #include "extension/exports/varnel_exports.h"
 #include "host/host_routines.h"
@@ -153,11 +153,13 @@ VARNEL_EXPORT_WORK double register_script(double id, const char* name, double in
         return 1.0;
     }
     RegisterJob job{name};
-    ++engine->running;  // until any error is reported: the host may not close it meanwhile
-    const int status = run_protected(*engine, install_forwarder, &job, 0);  // +0 or +1 error
-    if (status != 0) report_and_remove_error(engine->L);                   // -1 error
-    --engine->running;
-    if (status != 0) return 1.0;
+    {
+        LuaEntry entry(*engine);
+        if (entry.run(install_forwarder, &job, 0) != 0) {  // +0 or +1 error
+            entry.report_error();                           // -1 error
+            return 1.0;
+        }
+    }
     if (!record_script(name, index))
         report_failure("script_register: not enough memory to record a name for engine %.14g", id);
     return 1.0;
