@@ -1,11 +1,13 @@
-// varnel's six exports as the host calls them: each goes through
-// standin::call_export, which plays the host's floating-point environment and
-// checks what the export leaves (standin/fp_env.h). Programs that play the host
-// include this header instead of extension/exports/varnel_exports.h, never both.
+// varnel's exports as the host calls them, one wrapper per line of
+// extension/exports/export_list.h: each goes through standin::call_export, which
+// plays the host's floating-point environment and checks what the export leaves
+// (standin/fp_env.h). Programs that play the host include this header instead of
+// extension/exports/varnel_exports.h, never both.
 #pragma once
 #include <cstdint>
 #include <cstring>
 
+#include "extension/exports/export_args.h"
 #include "standin/fp_env.h"
 
 #if defined(_WIN32)
@@ -16,15 +18,12 @@
 #define STANDIN_CDECL __attribute__((cdecl))
 #endif
 
-// The exports themselves, under other names in C++.
+// The exports themselves, under other names in C++: varnel_export_state, ...
 extern "C" {
-double varnel_export_state(double id) STANDIN_EXPORT_SYMBOL(state);
-double varnel_export_load(double id, const char* path) STANDIN_EXPORT_SYMBOL(load);
-double varnel_export_destroy(double id) STANDIN_EXPORT_SYMBOL(destroy);
-double varnel_export_script_register(double id, const char* name, double index)
-    STANDIN_EXPORT_SYMBOL(script_register);
-double varnel_export_script_event(double id, const char* name, double list) STANDIN_EXPORT_SYMBOL(script_event);
-double varnel_export_time_limit(double id, double seconds) STANDIN_EXPORT_SYMBOL(time_limit);
+#define EXPORTDEF(name, ordinal, ...) \
+    double varnel_export_##name(EXPORT_ARGS(EXPORT_PARAM, __VA_ARGS__)) STANDIN_EXPORT_SYMBOL(name);
+#include "extension/exports/export_list.h"
+#undef EXPORTDEF
 }
 
 namespace standin {
@@ -44,7 +43,7 @@ public:
     double call(const void* fn) const { return call_export(fn, words_, n_); }
 
 private:
-    uint32_t words_[5] = {};
+    uint32_t words_[8] = {};  // four doubles: as many arguments as export_args.h spells out
     int n_ = 0;
 };
 
@@ -53,25 +52,20 @@ const void* export_address(F* f) {
     return reinterpret_cast<const void*>(f);
 }
 
+// Calls export f with args as the host would.
+template <typename F, typename... A>
+double call_as_host(F* f, A... args) {
+    ExportArgs words;
+    (words.add(args), ...);
+    return words.call(export_address(f));
+}
+
 }  // namespace standin
 
-inline double state(double id) {
-    return standin::ExportArgs().add(id).call(standin::export_address(varnel_export_state));
-}
-inline double load(double id, const char* path) {
-    return standin::ExportArgs().add(id).add(path).call(standin::export_address(varnel_export_load));
-}
-inline double destroy(double id) {
-    return standin::ExportArgs().add(id).call(standin::export_address(varnel_export_destroy));
-}
-inline double script_register(double id, const char* name, double index) {
-    return standin::ExportArgs().add(id).add(name).add(index).call(
-        standin::export_address(varnel_export_script_register));
-}
-inline double script_event(double id, const char* name, double list) {
-    return standin::ExportArgs().add(id).add(name).add(list).call(
-        standin::export_address(varnel_export_script_event));
-}
-inline double time_limit(double id, double seconds) {
-    return standin::ExportArgs().add(id).add(seconds).call(standin::export_address(varnel_export_time_limit));
-}
+// state(id), load(id, path), ...: each export called as the host calls it.
+#define EXPORTDEF(name, ordinal, ...)                                                \
+    inline double name(EXPORT_ARGS(EXPORT_PARAM, __VA_ARGS__)) {                     \
+        return standin::call_as_host(varnel_export_##name, EXPORT_ARGS(EXPORT_NAME, __VA_ARGS__)); \
+    }
+#include "extension/exports/export_list.h"
+#undef EXPORTDEF

@@ -1,7 +1,10 @@
-// The six exports the host calls by name. cdecl, every argument a double or a
-// NUL-terminated text, every result a double (returned in ST0). Exported through
-// varnel.def on Windows and varnel.map on Linux, never by attribute.
+// The exports the host calls by name, declared from export_list.h. cdecl, every
+// argument a double or a NUL-terminated text, every result a double (returned in
+// ST0). Exported through varnel.def on Windows and varnel.map on Linux (both
+// written from the same list), never by attribute.
 #pragma once
+
+#include "extension/exports/export_args.h"
 
 #if defined(_WIN32)
 #define VARNEL_CDECL __cdecl
@@ -10,10 +13,7 @@
 #endif
 
 extern "C" {
-double VARNEL_CDECL state(double id);
-double VARNEL_CDECL load(double id, const char* path);
-double VARNEL_CDECL destroy(double id);
-double VARNEL_CDECL script_register(double id, const char* name, double index);
-double VARNEL_CDECL script_event(double id, const char* name, double list);
-double VARNEL_CDECL time_limit(double id, double seconds);
+#define EXPORTDEF(name, ordinal, ...) double VARNEL_CDECL name(EXPORT_ARGS(EXPORT_PARAM, __VA_ARGS__));
+#include "extension/exports/export_list.h"
+#undef EXPORTDEF
 }
