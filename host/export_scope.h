@@ -9,7 +9,7 @@
 // floating-point instruction runs under the host's words.
 //
 // The scope knows no engine: an engine's run clock starts and stops where Lua is
-// entered (extension/engine/protected_call.cpp), inside the scope.
+// entered (extension/engine/lua_entry.cpp), inside the scope.
 #pragma once
 
 #include "host/host_call.h"
