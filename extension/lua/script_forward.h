@@ -1,4 +1,5 @@
-// Host scripts exposed to Lua: the forwarder that script_register installs.
+// Host scripts exposed to Lua: the forwarder that script_register installs
+// (exports/script_register.cpp).
 #pragma once
 
 struct lua_State;
