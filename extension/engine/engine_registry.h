@@ -3,7 +3,7 @@
 #include <map>
 
 #include "extension/engine/job_runner.h"
-#include "extension/exports/event_names.h"
+#include "extension/engine/event_names.h"
 #include "extension/limits/run_clock.h"
 
 struct lua_State;
