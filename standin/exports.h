@@ -20,8 +20,8 @@
 
 // The exports themselves, under other names in C++: varnel_export_state, ...
 extern "C" {
-#define EXPORTDEF(name, ordinal, ...) \
-    double varnel_export_##name(EXPORT_ARGS(EXPORT_PARAM, __VA_ARGS__)) STANDIN_EXPORT_SYMBOL(name);
+#define EXPORTDEF(name, ordinal, result, ...) \
+    EXPORT_RESULT(result) varnel_export_##name(EXPORT_ARGS(EXPORT_PARAM, __VA_ARGS__)) STANDIN_EXPORT_SYMBOL(name);
 #include "extension/exports/export_list.h"
 #undef EXPORTDEF
 }
@@ -63,8 +63,8 @@ double call_as_host(F* f, A... args) {
 }  // namespace standin
 
 // state(id), load(id, path), ...: each export called as the host calls it.
-#define EXPORTDEF(name, ordinal, ...)                                                \
-    inline double name(EXPORT_ARGS(EXPORT_PARAM, __VA_ARGS__)) {                     \
+#define EXPORTDEF(name, ordinal, result, ...)                                         \
+    inline EXPORT_RESULT(result) name(EXPORT_ARGS(EXPORT_PARAM, __VA_ARGS__)) {      \
         return standin::call_as_host(varnel_export_##name, EXPORT_ARGS(EXPORT_NAME, __VA_ARGS__)); \
     }
 #include "extension/exports/export_list.h"

@@ -10,6 +10,11 @@
 #define EXPORT_PARAM_real(name) double name
 #define EXPORT_PARAM_text(name) const char* name
 
+// A result's kind as a C type: EXPORT_RESULT(real) is double.
+#define EXPORT_RESULT(kind) EXPORT_RESULT_##kind
+#define EXPORT_RESULT_real double
+#define EXPORT_RESULT_text const char*
+
 #define EXPORT_NAME(arg) EXPORT_NAME_##arg
 #define EXPORT_NAME_real(name) name
 #define EXPORT_NAME_text(name) name

@@ -1,9 +1,9 @@
 // varnel's exports, written once: one line each, in ordinal order, giving the
-// name, the ordinal in varnel.dll, and each argument in cdecl order as its kind
-// and name: real(x) is a double, text(x) a NUL-terminated text. Every result is a
-// double, returned in ST0.
+// name, the ordinal in varnel.dll, the result's kind, and each argument in cdecl
+// order as its kind and name: real(x) is a double, text(x) a NUL-terminated text.
+// A real result comes back in ST0, a text result (a pointer) in EAX.
 //
-// Expanded by defining EXPORTDEF(name, ordinal, ...) and including this file:
+// Expanded by defining EXPORTDEF(name, ordinal, result, ...) and including this file:
 // the declarations (varnel_exports.h) and the stand-in's wrappers
 // (standin/exports.h); cmake/ExportFiles.cmake reads the same lines to write
 // varnel.def and varnel.map into the build tree. Adding an export is one line here
@@ -11,9 +11,9 @@
 //
 // No include guard: each expansion includes it again.
 
-EXPORTDEF(state, 1, real(id))
-EXPORTDEF(load, 2, real(id), text(path))
-EXPORTDEF(destroy, 3, real(id))
-EXPORTDEF(script_register, 4, real(id), text(name), real(index))
-EXPORTDEF(script_event, 5, real(id), text(name), real(list))
-EXPORTDEF(time_limit, 6, real(id), real(seconds))
+EXPORTDEF(state, 1, real, real(id))
+EXPORTDEF(load, 2, real, real(id), text(path))
+EXPORTDEF(destroy, 3, real, real(id))
+EXPORTDEF(script_register, 4, real, real(id), text(name), real(index))
+EXPORTDEF(script_event, 5, real, real(id), text(name), real(list))
+EXPORTDEF(time_limit, 6, real, real(id), real(seconds))

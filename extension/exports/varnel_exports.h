@@ -1,6 +1,6 @@
 // The exports the host calls by name, declared from export_list.h. cdecl, every
 // argument a double or a NUL-terminated text, every result a double (returned in
-// ST0). Exported through varnel.def on Windows and varnel.map on Linux (both
+// ST0) or a text (in EAX). Exported through varnel.def on Windows and varnel.map on Linux (both
 // written from the same list), never by attribute.
 #pragma once
 
@@ -13,7 +13,7 @@
 #endif
 
 extern "C" {
-#define EXPORTDEF(name, ordinal, ...) double VARNEL_CDECL name(EXPORT_ARGS(EXPORT_PARAM, __VA_ARGS__));
+#define EXPORTDEF(name, ordinal, result, ...) EXPORT_RESULT(result) VARNEL_CDECL name(EXPORT_ARGS(EXPORT_PARAM, __VA_ARGS__));
 #include "extension/exports/export_list.h"
 #undef EXPORTDEF
 }
