@@ -8,7 +8,7 @@ export DEBIAN_FRONTEND=noninteractive
 
 sudo_() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
-packages=(cmake make g++ g++-multilib g++-mingw-w64-i686 wine wine32 libgtest-dev
+packages=(cmake make g++ g++-multilib g++-mingw-w64-i686 g++-mingw-w64-i686-win32 wine wine32 libgtest-dev
           liblua5.1-0-dev:i386 lua5.1 dpkg-dev xz-utils)
 
 missing=()
