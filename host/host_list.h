@@ -45,7 +45,7 @@ inline uint32_t read_list_entry(int32_t h, const HostValue& position, HostValue&
     HostCallArg result{};
     const uint32_t raised = call_host(HOST_LIST_GET, records, 2, &result);
     assign_from_result(value, result);
-    NexDeallocateResult(&result);
+    host_finalize_result(&result);
     return raised;
 }
 
