@@ -3,7 +3,9 @@
   routines are ordinary register-convention routines, reached through jumps at the
   host's fixed addresses (host/host_contract.h, bridge/nexlink_table.h). It calls
   varnel's exports with the RTL's floating-point words. Exits 0 when every check
-  held. Argument: the project's root directory. }
+  held. Argument: the project's root directory; or a Lua file, which it only
+  loads into one engine (what the file prints is its output), exiting 1 when
+  anything was reported. }
 program pascal_host;
 {$mode delphi}
 {$packrecords c}
@@ -328,6 +330,18 @@ begin
   if root = '' then root := '.';
   InstallRoutines;
   CheckWords(RtlX87, RtlMxcsr, 'the RTL''s words at start');
+  if LowerCase(ExtractFileExt(root)) = '.lua' then begin
+    Quiet := True;
+    state(1);
+    load(1, PAnsiChar(root));
+    destroy(1);
+    CheckWords(RtlX87, RtlMxcsr, 'after the file');
+    if (Reports > 0) or (Failures > 0) then begin
+      WriteLn(StdErr, Reports, ' reports, last: ', LastReport);
+      Halt(1);
+    end;
+    Halt(0);
+  end;
   RunDemo(root);
   RunFaults;
   RunManyEvents;
