@@ -9,3 +9,8 @@ if(WIN32)
   set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
 endif()
 add_subdirectory(${GTEST_SRC} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+if(WIN32)
+  # The win32 thread model (cmake/toolchain-mingw-i686.cmake) has no std::mutex,
+  # which GoogleTest's Notification is made of: it gets one that needs none.
+  target_compile_options(gtest PUBLIC -include ${CMAKE_CURRENT_LIST_DIR}/gtest_notification.h)
+endif()

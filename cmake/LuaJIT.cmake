@@ -41,8 +41,9 @@ list(JOIN luajit_cflags " " luajit_cflags)
 # Its warnings are LuaJIT's own business, as Lua's are (-w in Lua.cmake).
 set(luajit_make make -C ${LUAJIT_BUILD}/src "HOST_CC=gcc -m32" "XCFLAGS=${luajit_cflags}" CCWARN=-w Q=@)
 if(WIN32)
-  # No libgcc DLL imported: neither Wine nor a player has one.
-  list(APPEND luajit_make BUILDMODE=dynamic CROSS=i686-w64-mingw32- CC=gcc-posix TARGET_SYS=Windows
+  # No libgcc DLL imported: neither Wine nor a player has one. The win32 thread
+  # model, like everything else (cmake/toolchain-mingw-i686.cmake).
+  list(APPEND luajit_make BUILDMODE=dynamic CROSS=i686-w64-mingw32- CC=gcc-win32 TARGET_SYS=Windows
        TARGET_DLLNAME=lua5.1.dll TARGET_LDFLAGS=-static-libgcc TARGET_SHLDFLAGS=-static-libgcc)
   set(LUAJIT_LIBRARY lua5.1.dll)
   set(LUAJIT_LINK ${LUAJIT_BUILD}/src/libluajit-5.1.dll.a)

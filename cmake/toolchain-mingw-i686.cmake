@@ -2,12 +2,16 @@
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 
-# The posix thread model: GoogleTest needs std::mutex. Everything is linked with
-# -static (cmake/Flags.cmake), so no winpthread or libstdc++ DLL is imported.
-find_program(MINGW_CXX i686-w64-mingw32-g++-posix)
-find_program(MINGW_CC i686-w64-mingw32-gcc-posix)
+# The win32 thread model. Under the posix model libstdc++ reaches winpthread (for
+# one, the guard of every function-local static), and winpthread, linked
+# statically, installs a vectored exception handler for the whole process when
+# the DLL loads: a DLL the game loads must leave the game's exceptions to the
+# game. GoogleTest is built without its threading parts (cmake/GTest.cmake).
+# Everything is linked with -static (cmake/Flags.cmake): no libstdc++ DLL either.
+find_program(MINGW_CXX i686-w64-mingw32-g++-win32)
+find_program(MINGW_CC i686-w64-mingw32-gcc-win32)
 if(NOT MINGW_CXX OR NOT MINGW_CC)
-  message(FATAL_ERROR "i686-w64-mingw32-g++-posix not found: run scripts/setup.sh")
+  message(FATAL_ERROR "i686-w64-mingw32-g++-win32 not found: run scripts/setup.sh")
 endif()
 set(CMAKE_C_COMPILER ${MINGW_CC})
 set(CMAKE_CXX_COMPILER ${MINGW_CXX})

@@ -34,6 +34,10 @@
 // host/ (nothing there includes extension/)
 //   g_host_side       host/host_call.cpp          The innermost export's view of the host's
 //                                                 floating-point words (host/export_scope.h).
+//   g_cell_raised     host/host_call.cpp          An exception a cell or record routine
+//                                                 raised, held until Lua code or the export's
+//                                                 end can take it: those routines are called
+//                                                 where no code path returns a status.
 //   g_host_call_hook  host/host_call.cpp          The routine that hears of each host call,
 //                                                 installed by the run clock while any
 //                                                 engine has a limit.

@@ -1,6 +1,30 @@
 #include "host/export_scope.h"
 
+#include <cstdio>
+
+#include "host/host_routines.h"
+
+namespace {
+
+// Reports the cell exception pending as the export returns, where no Lua code
+// runs to take it. A cell routine that raises while the report is made leaves
+// nothing more: one report per exception.
+void report_cell_exception(uint32_t code) noexcept {
+    char text[64];
+    std::snprintf(text, sizeof text, HOST_EXCEPTION_FORMAT, static_cast<unsigned>(code));
+    {
+        HostValue holder(true, 0.0);
+        set_text(holder, text);
+        host_report_error(holder);
+    }
+    g_cell_raised = 0;
+}
+
+}  // namespace
+
 ExportScope::ExportScope() noexcept {
+    outer_cell_raised_ = g_cell_raised;
+    g_cell_raised = 0;
     side_.host = read_fp_words();
     side_.switched = fp_words_differ(side_.host, kRuntimeWords);
     side_.outer = g_host_side;
@@ -9,6 +33,8 @@ ExportScope::ExportScope() noexcept {
 }
 
 ExportScope::~ExportScope() {
+    if (g_cell_raised != 0) report_cell_exception(g_cell_raised);
+    g_cell_raised = outer_cell_raised_;
     g_host_side = side_.outer;
-    if (side_.switched) switch_fp_words(kRuntimeWords, side_.host);  // clears our x87 flags first
+    hand_back_fp_words(side_.host);  // whichever unit differs, none of our flags stays
 }

@@ -2,7 +2,8 @@
 // and all Lua code in it, with the runtime's floating-point words whatever the
 // host's are, and gives the host back exactly its own words when it returns,
 // with no exception flag of ours left pending. Host routines called meanwhile get
-// the host's words back for their run (host/host_call.h).
+// the host's words back for their run (host/host_call.h). A cell routine's
+// exception that no Lua code took is reported as the scope closes.
 //
 // An export opens the scope before it touches a floating-point argument and does
 // its work in a function it calls afterwards (VARNEL_EXPORT_WORK), so that no
@@ -29,4 +30,6 @@ public:
 
 private:
     HostSide side_;
+    uint32_t outer_cell_raised_;  // the outer export's pending cell exception
+
 };

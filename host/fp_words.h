@@ -52,6 +52,23 @@ inline void switch_fp_words(FpWords from, FpWords words) noexcept {
     }
 }
 
+// Gives the host its words back from the runtime's, with no exception flag of
+// ours left in either unit, whichever of them differ: clears the x87 exception
+// flags, loads the x87 control word when it differs, and loads MXCSR whole (the
+// host's control bits and its own flags) unless it already is exactly that.
+inline void hand_back_fp_words(FpWords words) noexcept {
+    uint32_t mx;
+    __asm__ volatile("fnclex\n\tstmxcsr %0" : "=m"(mx) : : "memory");
+    if (((kRuntimeX87 ^ words.x87) & 0xFFFF) != 0) {
+        const uint16_t cw = static_cast<uint16_t>(words.x87);
+        __asm__ volatile("fldcw %0" : : "m"(cw) : "memory");
+    }
+    if (mx != words.mxcsr) {
+        const uint32_t host_mx = words.mxcsr;
+        __asm__ volatile("ldmxcsr %0" : : "m"(host_mx) : "memory");
+    }
+}
+
 // Loads words in both units, emptying the x87 register stack and clearing its flags
 // first: for after code that was cut off in the middle of its floating-point work.
 inline void reset_fp_words(FpWords words) noexcept {

@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 
+#include "bridge/nexlink.h"
 #include "host/fp_words.h"
 #include "host/host_call_hook.h"
 #include "host/host_call_arg.h"
@@ -19,14 +20,28 @@ struct HostSide {
 // The innermost export's HostSide, or null outside every export.
 extern HostSide* g_host_side;
 
-// Runs NexCallFunction(entry, records, count, result). Returns 0, or the code of
-// an exception raised inside the routine (Windows only), which was caught here
-// after the system unwound the host's frames.
-extern "C" uint32_t host_guarded_call(uint32_t entry, void* records, int32_t count, void* result);
+// Runs routine, a stdcall routine of nexlink taking up to four word arguments,
+// with a0..a3 (those it does not take are ignored), and stores its EAX at
+// *eax_out. Returns 0, or the code of an exception raised inside the routine
+// (Windows only), which was caught here after the system unwound the host's
+// frames; *eax_out is then left alone. host/host_call.S.
+extern "C" uint32_t host_guarded(const void* routine, uint32_t* eax_out, uint32_t a0, uint32_t a1,
+                                 uint32_t a2, uint32_t a3);
+
+// NexCallFunction(entry, records, count, result), guarded as host_guarded guards.
+inline uint32_t host_guarded_call(uint32_t entry, void* records, int32_t count, void* result) noexcept {
+    uint32_t ignored;
+    return host_guarded(reinterpret_cast<const void*>(&NexCallFunction), &ignored, entry,
+                        static_cast<uint32_t>(reinterpret_cast<uintptr_t>(records)),
+                        static_cast<uint32_t>(count),
+                        static_cast<uint32_t>(reinterpret_cast<uintptr_t>(result)));
+}
 
 // After a routine that ran with other words than the runtime's, or raised: keeps
 // the words it left as the host's and puts the runtime's back, or, after an
-// exception, resets the floating-point unit to the runtime's words.
+// exception, resets the floating-point unit to the runtime's words (and after a
+// stack overflow puts the stack's guard page back, so that the next overflow is
+// one again).
 void settle_after_host(uint32_t code, FpWords now) noexcept;
 
 // Runs the host built-in routine at entry with count contiguous argument records
@@ -39,7 +54,7 @@ inline uint32_t call_host(uint32_t entry, HostCallArg* records, int32_t count, H
     // Host time is nobody's: the run clock hears of the call, in varnel's words.
     const HostCallHook hook = g_host_call_hook;
     if (__builtin_expect(hook != nullptr, 0)) hook(true);
-    if (side && side->switched) switch_fp_words(kRuntimeWords, side->host);
+    if (side) hand_back_fp_words(side->host);  // the host's words, none of our flags
     const uint32_t code = host_guarded_call(entry, records, count, result);
     const FpWords now = read_fp_words();
     if (code != 0 || fp_words_differ(now, kRuntimeWords) || (side && side->switched))
@@ -50,3 +65,32 @@ inline uint32_t call_host(uint32_t entry, HostCallArg* records, int32_t count, H
 
 // The text of an exception raised in a host routine, as errors and reports word it.
 #define HOST_EXCEPTION_FORMAT "host routine raised exception 0x%08X"
+
+// The host's cell and record routines, each run as host_guarded runs it, in
+// varnel's words (the host's string routines do no floating-point work). An
+// exception raised inside one is kept as the pending cell exception of the
+// export at work (the first one, if several): the code that runs Lua code takes
+// it with take_cell_exception and raises it as a Lua error, like an exception
+// of call_host; one left pending when the export returns is reported then
+// (host/export_scope.h). A routine cut off by an exception did nothing varnel
+// can count on: host_new_cell then gives null, and the others' cells stay the
+// caller's to dispose as usual (a disposed cell counts as gone).
+HostStringCell* host_new_cell() noexcept;
+void host_set_string(const char* text, HostStringCell* cell) noexcept;
+void host_clear_string(HostStringCell* cell) noexcept;
+void host_dispose_cell(HostStringCell* cell) noexcept;
+void host_finalize_result(HostCallArg* record) noexcept;
+
+// The pending cell exception's code, or 0, and none is pending afterwards.
+uint32_t take_cell_exception() noexcept;
+
+// code when it is not 0, else the pending cell exception's code or 0. Either way
+// no cell exception is pending afterwards: the caller raises or reports one.
+inline uint32_t with_cell_exception(uint32_t code) noexcept {
+    const uint32_t cell = take_cell_exception();
+    return code != 0 ? code : cell;
+}
+
+// The pending cell exception's code, or 0. ExportScope keeps the outer export's
+// across a nested one.
+extern uint32_t g_cell_raised;

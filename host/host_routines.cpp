@@ -8,7 +8,7 @@ uint32_t host_execute_script(const HostValue& index, int argc, const HostValue* 
     HostCallArg result_record{};
     const uint32_t raised = call_host(HOST_EXECUTE_SCRIPT, records, n, &result_record);
     assign_from_result(result, result_record);
-    NexDeallocateResult(&result_record);
+    host_finalize_result(&result_record);
     return raised;
 }
 
@@ -41,6 +41,7 @@ uint32_t host_draw_text(double x, double y, const char* text) noexcept {
     records[1].real = y;
     HostValue holder(true, 0.0);
     if (text) set_text(holder, text);
+    if (g_cell_raised != 0) return 0;  // the text's cell raised: no call
     to_call_arg(holder, &records[2]);
     HostCallArg result{};
     return call_host(HOST_DRAW_TEXT, records, 3, &result);

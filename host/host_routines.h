@@ -55,7 +55,7 @@ inline uint32_t host_list_get(int32_t h, const HostValue& position, HostValue& v
     HostCallArg result{};
     const uint32_t raised = call_host(HOST_LIST_GET, records, 2, &result);
     assign_from_result(value, result);
-    NexDeallocateResult(&result);
+    host_finalize_result(&result);
     return raised;
 }
 

@@ -28,13 +28,13 @@ const char* lay_out_text(char* block, const char* text, std::size_t n) noexcept 
 static_assert(HOST_STRING_HEADER == 2 * sizeof(int32_t), "count and length head the block");
 
 void set_text(HostValue& holder, const char* text) noexcept {
-    if (!holder.cell) holder.cell = NexAllocateString();
+    if (!holder.cell) holder.cell = host_new_cell();
     if (!holder.cell) return;
     const std::size_t n = std::strlen(text);
     const std::size_t size = n + HOST_STRING_HEADER + 1;
     if (size <= kStackBlock) {
         alignas(int32_t) char block[kStackBlock];
-        NexSetString(lay_out_text(block, text, n), holder.cell);
+        host_set_string(lay_out_text(block, text, n), holder.cell);
         return;
     }
     // The length field is 32 bits wide; a longer text is treated like a failed allocation.
@@ -42,10 +42,10 @@ void set_text(HostValue& holder, const char* text) noexcept {
                       ? static_cast<char*>(std::malloc(size))
                       : nullptr;
     if (!block) {
-        NexClearString(holder.cell);
+        host_clear_string(holder.cell);
         return;
     }
-    NexSetString(lay_out_text(block, text, n), holder.cell);
+    host_set_string(lay_out_text(block, text, n), holder.cell);
     std::free(block);
 }
 
@@ -58,12 +58,12 @@ void assign_through_cell(HostValue& holder, const HostCallArg& record) noexcept 
         if (record.text)
             set_text(holder, record.text);
         else if (holder.cell)
-            NexClearString(holder.cell);
+            host_clear_string(holder.cell);
         return;
     }
     const double r = record.real;
     if (holder.is_string) {
-        if (holder.cell) NexClearString(holder.cell);  // the cell stays for later use
+        if (holder.cell) host_clear_string(holder.cell);  // the cell stays for later use
         holder.is_string = false;
     }
     holder.real = r;

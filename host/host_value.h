@@ -32,7 +32,7 @@ struct HostValue {
     // What the destructor does, for callers that must let go of the cell early.
     void dispose_text() noexcept {
         if (is_string && cell) {
-            NexDeallocateString(cell);
+            host_dispose_cell(cell);
             cell = nullptr;
         }
     }
@@ -78,7 +78,7 @@ inline void to_call_arg(const HostValue& holder, HostCallArg* record) noexcept {
 void assign_through_cell(HostValue& holder, const HostCallArg& record) noexcept;
 
 // Copies a result record written by the host into holder. The record is not
-// finalized here: the caller calls NexDeallocateResult afterwards.
+// finalized here: the caller calls host_finalize_result afterwards.
 inline void assign_from_result(HostValue& holder, const HostCallArg& record) noexcept {
     if (record.kind == HOST_KIND_TEXT || holder.is_string) {
         assign_through_cell(holder, record);

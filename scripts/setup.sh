@@ -8,8 +8,8 @@ export DEBIAN_FRONTEND=noninteractive
 
 sudo_() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
-packages=(cmake make g++ g++-multilib g++-mingw-w64-i686 wine wine32 libgtest-dev
-          liblua5.1-0-dev:i386 lua5.1 dpkg-dev xz-utils)
+packages=(cmake make g++ g++-multilib g++-mingw-w64-i686 g++-mingw-w64-i686-win32 wine wine32 libgtest-dev
+          liblua5.1-0-dev:i386 lua5.1 dpkg-dev xz-utils fp-compiler-3.2.2 fpc-source-3.2.2)
 
 missing=()
 for p in "${packages[@]}"; do
@@ -68,4 +68,6 @@ if [ $need_luajit -eq 1 ]; then
   dpkg-source --no-check -x "$(ls "$tmp"/luajit_*.dsc)" "$luajit_dir" >/dev/null
   rm -rf "$tmp"
 fi
+# Free Pascal's i386-win32 compiler and RTL, for a host written in Pascal.
+bash "$root/scripts/fpc-win32.sh"
 echo "setup: ready"

@@ -90,6 +90,11 @@ void check_after(const ExportCall& c, const FpWords& host) {
         fault("export: MXCSR " + hex(c.mxcsr_after) + " on return, the host had " + hex(host.mxcsr));
     if (pending_x87(control, status) != 0 || (status & 0x80) != 0)
         fault("export: x87 status word " + hex(status) + " has an unmasked exception pending");
+    // The host's own words back exactly, flags included: none of varnel's flags.
+    if (c.mxcsr_after != host.mxcsr)
+        fault("export: MXCSR " + hex(c.mxcsr_after) + " on return, the host had exactly " + hex(host.mxcsr));
+    if ((status & 0x3F) != 0)
+        fault("export: x87 status word " + hex(status) + " has exception flags set on return");
     if (pending_mxcsr(c.mxcsr_after) != 0)
         fault("export: MXCSR " + hex(c.mxcsr_after) + " has an unmasked exception flag set");
     if (tags_in_use(tags) != 1)
@@ -129,6 +134,8 @@ void set_fp_env(FpEnv env) { g_env = env; }
 FpEnv fp_env() { return g_env; }
 uint32_t last_export_stack_offset() { return g_last_offset; }
 FpWords runtime_words() { return standin_runtime_words; }
+
+bool in_export_call() { return !g_host_words.empty(); }
 
 FpWords current_host_words() {
     return g_host_words.empty() ? standin_runtime_words : g_host_words.back();

@@ -36,6 +36,9 @@ FpWords runtime_words();
 // The words the host is running with now: those of the innermost export call in
 // progress, or the runtime's outside every export call.
 FpWords current_host_words();
+// Whether an export call is in progress: host routines are then the host's code,
+// run from the host's words.
+bool in_export_call();
 
 // Called from a host routine: the host changes its words to words, for the rest of
 // the routine and for the export that called it once the routine returns.

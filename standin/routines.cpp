@@ -21,6 +21,7 @@ struct State {
     std::map<int32_t, std::vector<Value>> lists;
     std::map<int32_t, double> list_sizes;
     Hook draw_hook, error_hook, list_done_hook;
+    Hook cell_hooks[R_EXECUTE_SCRIPT];
     std::function<void(const std::string&)> trace;
     std::vector<Draw> draws;
     std::vector<Arg> errors;
@@ -263,6 +264,9 @@ uint32_t cell_routine(int id, const Registers& r) {
 // the host runs with.
 void check_host_words(int id, const Registers& r) {
     const FpWords host = current_host_words();
+    // Inside an export, no flag raised by varnel's work reaches the host's code.
+    const uint32_t flags = in_export_call() ? r.mxcsr & kMxcsrFlags & ~host.mxcsr : 0;
+    expect(flags == 0, id, [&] { return "entered with MXCSR flags " + hex(flags) + " set that the host never raised"; });
     if (!fp_words_differ(FpWords{r.x87, r.mxcsr}, host)) return;
     expect(false, id, [&] {
         char b[96];
@@ -281,7 +285,15 @@ extern "C" uint32_t standin_dispatch(int id, Registers* r) {
     State& s = state();
     s.counts[id]++;
     s.last[id] = *r;
-    if (id < R_EXECUTE_SCRIPT) return cell_routine(id, *r);
+    if (id < R_EXECUTE_SCRIPT) {
+        // A hook runs where the routine has nothing half done: before a new cell
+        // is made, after the others' work.
+        const Hook& hook = s.cell_hooks[id];
+        if (hook && id == R_NEW_CELL) hook();
+        const uint32_t eax = cell_routine(id, *r);
+        if (hook && id != R_NEW_CELL) hook();
+        return eax;
+    }
     check_host_words(id, *r);
     Registers* const outer = standin_current_registers;
     standin_current_registers = r;
@@ -302,6 +314,7 @@ void reset() {
     s.lists.clear();
     s.list_sizes.clear();
     s.draw_hook = s.error_hook = s.list_done_hook = nullptr;
+    for (Hook& hook : s.cell_hooks) hook = nullptr;
     s.trace = nullptr;
     s.draws.clear();
     s.errors.clear();
@@ -323,6 +336,9 @@ void set_trace(std::function<void(const std::string&)> trace) { state().trace = 
 void set_draw_hook(Hook hook) { state().draw_hook = std::move(hook); }
 void set_error_hook(Hook hook) { state().error_hook = std::move(hook); }
 void set_list_done_hook(Hook hook) { state().list_done_hook = std::move(hook); }
+void set_cell_hook(int routine, Hook hook) {
+    if (routine >= 0 && routine < R_EXECUTE_SCRIPT) state().cell_hooks[routine] = std::move(hook);
+}
 std::vector<Draw>& draws() { return state().draws; }
 std::vector<Arg>& errors() { return state().errors; }
 std::vector<std::string>& calls() { return state().calls; }

@@ -81,6 +81,10 @@ void set_trace(std::function<void(const std::string&)> trace);
 void set_draw_hook(Hook hook);
 void set_error_hook(Hook hook);
 void set_list_done_hook(Hook hook);
+// Called inside the cell or record routine given (R_NEW_CELL .. R_FINALIZE_RECORD),
+// where it has nothing half done: before a new cell is made, after the others'
+// work. A hook that raises leaves the ledger as the routine left it.
+void set_cell_hook(int routine, Hook hook);
 
 // Logs.
 std::vector<Draw>& draws();

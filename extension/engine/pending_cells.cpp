@@ -27,7 +27,7 @@ bool hold(HostStringCell* cell, std::size_t* slot) noexcept {
 // Disposes the cell in slot, which the push that recorded it no longer needs.
 // Only the top slot is removed: slots above it belong to raises during the push.
 void dispose(std::size_t slot) noexcept {
-    NexDeallocateString(g_pending[slot]);
+    host_dispose_cell(g_pending[slot]);
     g_pending[slot] = nullptr;
     if (slot + 1 == g_pending.size()) g_pending.pop_back();
 }
@@ -40,20 +40,20 @@ void pending_cells_release_to(std::size_t mark) noexcept {
     while (g_pending.size() > mark) {
         HostStringCell* cell = g_pending.back();
         g_pending.pop_back();
-        if (cell) NexDeallocateString(cell);
+        if (cell) host_dispose_cell(cell);
     }
 }
 
 void push_host_text(lua_State* L, HostStringCell* cell) {
     const char* text = cell ? *cell : nullptr;
     if (!text) {
-        if (cell) NexDeallocateString(cell);
+        if (cell) host_dispose_cell(cell);
         lua_pushnil(L);  // +1
         return;
     }
     std::size_t slot;
     if (!hold(cell, &slot)) {
-        NexDeallocateString(cell);
+        host_dispose_cell(cell);
         luaL_error(L, "not enough memory");  // raises, nothing held
         return;
     }

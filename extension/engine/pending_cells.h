@@ -10,7 +10,7 @@
 #pragma once
 #include <cstddef>
 
-#include "bridge/nexlink.h"
+#include "host/host_call.h"
 
 struct lua_State;
 

@@ -63,16 +63,19 @@ void push_entry(lua_State* L, int height, int32_t h, int32_t i) {
     uint32_t raised;
     const HostValueParts entry = take_entry(h, i, &raised);
     drop_to(L, height);
+    raised = with_cell_exception(raised);  // the routine's, or a cell routine's
     if (raised != 0) {
-        if (entry.cell) NexDeallocateString(entry.cell);
+        if (entry.cell) host_dispose_cell(entry.cell);
+        take_cell_exception();  // one exception per entry is raised
         raise_host_exception(L, raised);
     }
     if (entry.is_string) {
         push_host_text(L, entry.cell);  // +1
-        return;
+    } else {
+        if (entry.cell) host_dispose_cell(entry.cell);
+        lua_pushnumber(L, entry.real);  // +1
     }
-    if (entry.cell) NexDeallocateString(entry.cell);
-    lua_pushnumber(L, entry.real);  // +1
+    if (const uint32_t code = take_cell_exception()) raise_host_exception(L, code);
 }
 
 // [-0, +0, e] Lets the list go, inside protected mode.

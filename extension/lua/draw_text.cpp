@@ -13,7 +13,8 @@ int lua_draw_text(lua_State* L) {
     const double y = lua_tonumber(L, 2);
     // A number is turned into a string here, which may raise: before any cell exists.
     const char* text = lua_tolstring(L, 3, nullptr);
-    const uint32_t raised = host_draw_text(x, y, text);  // no holder is left
+    // The routine's exception, or one of a cell routine; no holder is left.
+    const uint32_t raised = with_cell_exception(host_draw_text(x, y, text));
     if (raised != 0) return raise_host_exception(L, raised);
     return 0;
 }

@@ -41,13 +41,15 @@ void convert_args(lua_State* L, int argc, HostValue* args) noexcept {
 
 // Runs the script and returns its result, moved out of the result holder, and in
 // raised the code of an exception it raised, or 0. Every other holder is gone by
-// the time it returns.
+// the time it returns. A cell routine that raises meanwhile leaves its exception
+// pending (host/host_call.h).
 HostValueParts run_with(lua_State* L, double index, int argc, HostValue* args,
                         HostCallArg* records, uint32_t* raised) noexcept {
     convert_args(L, argc, args);
     const HostValue index_holder(false, index);
     HostValue result;
-    *raised = host_execute_script(index_holder, argc, args, result, records);
+    // A cell routine that raised while the arguments were made: no call.
+    *raised = g_cell_raised != 0 ? 0 : host_execute_script(index_holder, argc, args, result, records);
     return take_parts(result);
 }
 
@@ -94,7 +96,7 @@ int hand_result(lua_State* L, const HostValueParts& result) {
         push_host_text(L, result.cell);  // +1, disposes the cell
         return 1;
     }
-    if (result.cell) NexDeallocateString(result.cell);
+    if (result.cell) host_dispose_cell(result.cell);
     if (result.real == 0.0) return 0;  // 0 and -0 give no values
     lua_pushnumber(L, result.real);  // +1
     return 1;
@@ -117,10 +119,17 @@ int forward_script_call(lua_State* L) {
     if (!name || !find_script(name, length, &index)) return 0;
     HostValueParts result;
     uint32_t raised = 0;
-    if (!run_script(L, index, argc, &result, &raised)) return luaL_error(L, "not enough memory");
+    if (!run_script(L, index, argc, &result, &raised)) {
+        take_cell_exception();  // no memory came first
+        return luaL_error(L, "not enough memory");
+    }
+    raised = with_cell_exception(raised);  // the script's, or a cell routine's
     if (raised != 0) {
-        if (result.cell) NexDeallocateString(result.cell);
+        if (result.cell) host_dispose_cell(result.cell);
+        take_cell_exception();  // one exception per call is raised
         return raise_host_exception(L, raised);
     }
-    return hand_result(L, result);  // what lies below is dropped by Lua
+    const int results = hand_result(L, result);  // what lies below is dropped by Lua
+    if (const uint32_t code = take_cell_exception()) return raise_host_exception(L, code);
+    return results;
 }

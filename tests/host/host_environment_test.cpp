@@ -2,6 +2,7 @@
 // and exceptions raised by the host's own code inside a host routine. The
 // stand-in checks the words at every routine and after every export
 // (standin/fp_env.h); these tests add what only a script or a host script can see.
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -133,6 +134,31 @@ TEST_F(HostEnvironment, NestedExportsKeepEachLevelsWords) {
     standin::errors().clear();
 }
 
+
+// Flags our work raises stay ours, whichever unit was switched: with Direct3D's
+// words only the x87 differs from the runtime's, with the runtime's own neither.
+// The stand-in checks every routine's entry and every export's return; the host
+// script here looks too.
+TEST_F(HostEnvironment, NoFlagOfOursReachesTheHostInEitherUnit) {
+    for (FpEnv env : {FpEnv::kDefault, FpEnv::kDirect3D}) {
+        SCOPED_TRACE(standin::fp_env_name(env));
+        standin::set_fp_env(env);
+        open(1);
+        std::vector<uint32_t> entry_mxcsr;
+        standin::set_script(34, [&entry_mxcsr](const HostCallArg*, int) {
+            entry_mxcsr.push_back(standin::last_registers(R_EXECUTE_SCRIPT).mxcsr);
+            return Value::number(0);
+        });
+        EXPECT_EQ(script_register(1, "flags_seen", 34), 1.0);
+        standin::set_list(0, {});
+        check(1, "function on_flags() local x = 1/3 + 2^0.5 + math.sin(1) + 1e308 * 10; flags_seen(x) return 0 end");
+        for (int i = 0; i < 3; ++i) EXPECT_EQ(script_event(1, "on_flags", 0), 1.0);
+        ASSERT_EQ(entry_mxcsr.size(), 3u);
+        for (uint32_t mx : entry_mxcsr) EXPECT_EQ(mx, standin::fp_env_words(env).mxcsr);
+        EXPECT_EQ(close(1), 1.0);
+    }
+}
+
 #if defined(_WIN32)
 
 extern "C" void standin_with_cleanup(void (*fn)(), int* unwound);
@@ -238,6 +264,168 @@ TEST_F(HostException, RaisedInDrawingOrListRoutinesIsReportedOnce) {
     standin::set_error_hook(raise_host_exception);
     EXPECT_EQ(run(1, "error('x')"), 1.0);
     standin::set_error_hook(nullptr);
+    expect_usable(1);
+}
+
+
+// Exceptions raised inside the cell and record routines: each becomes a Lua error
+// where Lua code runs and a report where none does, once.
+class CellException : public HostException {
+protected:
+    // The next call of routine raises kHostCode, once.
+    static void arm(int routine) {
+        standin::set_cell_hook(routine, [routine] {
+            standin::set_cell_hook(routine, nullptr);
+            raise_host_exception();
+        });
+    }
+    // How many reports carry the exception's message.
+    size_t exception_reports() const {
+        const std::vector<std::string> all = messages();
+        return static_cast<size_t>(std::count(all.begin(), all.end(), message(kHostCode)));
+    }
+    void expect_clean() {
+        EXPECT_EQ(standin::live_cells(), 0u) << standin::ledger_report();
+        EXPECT_EQ(standin::live_strings(), 0u) << standin::ledger_report();
+    }
+    // A host script that answers its text argument with a text: its call makes,
+    // fills and disposes cells and finalizes a result record.
+    static void set_echo(double index) {
+        standin::set_script(index, [](const HostCallArg* args, int count) {
+            if (count > 1 && args[1].kind == HOST_KIND_TEXT && args[1].text)
+                return Value::text_of(std::string("echo ") + args[1].text);
+            return Value::text_of("echo");
+        });
+    }
+};
+
+const int kCellRoutines[] = {R_NEW_CELL, R_ASSIGN_STRING, R_DISPOSE_CELL, R_FINALIZE_RECORD};
+
+TEST_F(CellException, InAScriptIsALuaErrorEveryTime) {
+    standin::set_fp_env(FpEnv::kPascal);
+    open(1);
+    set_echo(50);
+    EXPECT_EQ(script_register(1, "echo", 50), 1.0);
+    const std::string caught = "local ok, e = pcall(echo, 'abc'); assert(not ok and e == '" + message(kHostCode) +
+                               "', tostring(e)); assert(echo('x') == 'echo x')";
+    for (int round = 0; round < 25; ++round) {
+        for (int routine : kCellRoutines) {
+            SCOPED_TRACE(routine);
+            standin::errors().clear();
+            arm(routine);
+            check(1, caught);
+            arm(routine);
+            EXPECT_EQ(run(1, "echo('abc')"), 1.0);
+            EXPECT_EQ(exception_reports(), 1u) << joined(reports());
+            EXPECT_EQ(reports().size(), 1u) << joined(reports());
+            expect_clean();
+        }
+    }
+    expect_usable(1);
+    expect_clean();
+}
+
+TEST_F(CellException, InAListEntryIsALuaErrorAndTheListIsLetGo) {
+    standin::set_fp_env(FpEnv::kDirect3D);
+    open(1);
+    check(1, "function on_list(a, b) assert(a == 'entry' and b == 2) return 0 end");
+    standin::set_list(5, {Value::text_of("entry"), Value::number(2)});
+    for (int round = 0; round < 25; ++round) {
+        for (int routine : kCellRoutines) {
+            SCOPED_TRACE(routine);
+            standin::errors().clear();
+            const uint32_t done = standin::call_count(R_LIST_DONE);
+            arm(routine);
+            EXPECT_EQ(script_event(1, "on_list", 5), 1.0);
+            EXPECT_EQ(exception_reports(), 1u) << joined(reports());
+            EXPECT_EQ(standin::call_count(R_LIST_DONE), done + 1);
+            EXPECT_EQ(script_event(1, "on_list", 5), 1.0);  // and the next event goes through
+            EXPECT_EQ(reports().size(), 1u) << joined(reports());
+            expect_clean();
+        }
+    }
+    expect_usable(1);
+}
+
+TEST_F(CellException, WhereNoLuaCodeRunsIsReportedOnce) {
+    standin::set_fp_env(FpEnv::kPascal);
+    open(1);
+    // An error report lays its text in a cell and disposes it afterwards.
+    for (int round = 0; round < 25; ++round) {
+        for (int routine : {R_ASSIGN_STRING, R_DISPOSE_CELL}) {
+            SCOPED_TRACE(routine);
+            standin::errors().clear();
+            arm(routine);
+            EXPECT_EQ(run(1, "error('x')"), 1.0);
+            EXPECT_EQ(exception_reports(), 1u) << joined(reports());
+            EXPECT_EQ(reports().size(), 2u) << joined(reports());
+            expect_clean();
+        }
+    }
+    // Its cell cannot be made: the report goes without its text, the exception's after it.
+    standin::errors().clear();
+    arm(R_NEW_CELL);
+    EXPECT_EQ(run(1, "error('x')"), 1.0);
+    EXPECT_EQ(reports(), (std::vector<std::string>{"<null>", message(kHostCode)}));
+    expect_usable(1);
+    expect_clean();
+}
+
+TEST_F(CellException, InANestedExportStaysInIt) {
+    standin::set_fp_env(FpEnv::kPascal);
+    open(1);
+    open(2);
+    set_echo(50);
+    EXPECT_EQ(script_register(1, "echo", 50), 1.0);
+    EXPECT_EQ(script_register(2, "echo", 50), 1.0);
+    int routine = R_NEW_CELL;
+    double inner = 1;
+    standin::set_script(51, [&](const HostCallArg*, int) {
+        arm(routine);
+        EXPECT_EQ(run(inner, "echo('abc')"), 1.0);  // reported inside, as a Lua error
+        return Value::number(7);
+    });
+    EXPECT_EQ(script_register(1, "nest", 51), 1.0);
+    for (int round = 0; round < 10; ++round) {
+        for (double engine : {1.0, 2.0}) {
+            for (int r : kCellRoutines) {
+                SCOPED_TRACE(r);
+                routine = r;
+                inner = engine;
+                standin::errors().clear();
+                EXPECT_EQ(run(1, "assert(nest() == 7 and echo('y') == 'echo y')"), 1.0);
+                EXPECT_EQ(exception_reports(), 1u) << joined(reports());
+                EXPECT_EQ(reports().size(), 1u) << joined(reports());
+                expect_clean();
+            }
+        }
+    }
+    EXPECT_EQ(close(2), 1.0);
+    expect_usable(1);
+    expect_clean();
+}
+
+// A stack overflow in host code, three times in a row: each is an overflow, the
+// guard page restored after each.
+volatile int g_overflow_depth = 1 << 30;  // never reached
+
+__attribute__((noinline)) int overflow(int depth) {
+    volatile char room[4096];
+    room[0] = static_cast<char>(depth);
+    if (depth == g_overflow_depth) return room[0];
+    return overflow(depth + 1) + room[0];
+}
+
+TEST_F(CellException, StackOverflowsInHostCodeAreEachAnOverflow) {
+    standin::set_fp_env(FpEnv::kPascal);
+    open(1);
+    standin::set_script(52, [](const HostCallArg*, int) { return Value::number(overflow(0)); });
+    EXPECT_EQ(script_register(1, "overflows", 52), 1.0);
+    for (int i = 0; i < 3; ++i) {
+        standin::errors().clear();
+        EXPECT_EQ(run(1, "overflows()"), 1.0);
+        EXPECT_EQ(messages(), std::vector<std::string>{message(0xC00000FD)}) << i;
+    }
     expect_usable(1);
 }
 

@@ -5,9 +5,14 @@
 #include <string>
 #include <vector>
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 #include "bridge/nexlink.h"
 #include "host/host_contract.h"
 #include "host/host_value.h"
+#include "standin/routine_ids.h"
 #include "tests/host_fixture.h"
 
 namespace {
@@ -173,5 +178,37 @@ TEST_F(HostValueTest, ANumberResultClearsTheCellAndALaterTextReusesIt) {
     ASSERT_NE(text_of(holder), nullptr);
     EXPECT_STREQ(text_of(holder), "second");
 }
+
+#if defined(_WIN32)
+// A cell routine that raises, outside every export: the exception is kept
+// pending for whoever takes it, the holder stays whole, the words are the runtime's.
+TEST_F(HostValueTest, ACellRoutineThatRaisesLeavesItsExceptionPending) {
+    constexpr DWORD kCode = 0xE0564E4C;
+    auto arm = [](int routine) {
+        standin::set_cell_hook(routine, [routine] {
+            standin::set_cell_hook(routine, nullptr);
+            RaiseException(kCode, 0, 0, nullptr);
+        });
+    };
+    HostValue holder(true, 0.0);
+    set_text(holder, "text");
+    HostCallArg number{};
+    number.kind = HOST_KIND_NUMBER;
+    number.real = 2;
+    arm(R_CLEAR_STRING);
+    assign_from_result(holder, number);  // a number into a text holder clears its cell
+    EXPECT_EQ(take_cell_exception(), kCode);
+    EXPECT_EQ(take_cell_exception(), 0u);
+    EXPECT_EQ(holder.real, 2.0);
+    EXPECT_FALSE(fp_words_differ(read_fp_words(), kRuntimeWords));
+    HostValue other(true, 0.0);
+    arm(R_NEW_CELL);
+    set_text(other, "text");
+    EXPECT_EQ(with_cell_exception(0), kCode);
+    EXPECT_EQ(other.cell, nullptr);
+    EXPECT_EQ(standin::live_cells(), 1u);  // holder's, until it goes
+    holder.is_string = true;  // a number holder would leave its cell alone
+}
+#endif
 
 }  // namespace
