@@ -6,11 +6,21 @@
 # varnel is compiled against Lua 5.1.5's headers on every engine: the binary is the
 # same, and only the engine library beside it differs.
 #
-# Two patches of ours: luajit-finalizers.patch keeps a script's finalizers from
+# Three patches of ours: luajit-finalizers.patch keeps a script's finalizers from
 # nesting without bound on the C stack (a crash) or from keeping lua_close busy
 # forever; luajit-trace-exit-gc.patch, for builds with the JIT compiler, rethrows a
 # finalizer's error from the interpreter instead of unwinding through the trace
-# exit handler (a crash on Linux).
+# exit handler (a crash on Linux); luajit-cstack.patch bounds how deeply calls
+# nest on the C stack. LuaJIT counts none of the nesting Lua 5.1.5 counts: a
+# metamethod or callback that calls back through C (print with __tostring = print,
+# string.gsub with a function calling string.gsub, coroutine.wrap(f)() inside f)
+# went on until the C stack overflowed (the process ended), and tostring with
+# __tostring = tostring tail-called itself for ever. Now every VM entry from C
+# (lua_call, lua_pcall, metamethods called from C, error handlers, resumes) checks
+# the nesting of C frames against LUAI_MAXCCALLS (200, as Lua 5.1.5) and raises
+# "C stack overflow"; coroutine.resume and the functions coroutine.wrap makes
+# resume through lua_resume in C, where that is counted, and a C function as
+# __tostring is called rather than tail-called.
 #
 # The JIT compiler is left out by default: hooks do not fire in compiled code, and
 # the build with it has not yet passed long randomized runs (docs/engines.md).
@@ -71,12 +81,13 @@ add_custom_command(OUTPUT ${luajit_products}
   COMMAND ${CMAKE_COMMAND} -E copy_directory ${LUAJIT_SOURCE}/dynasm ${LUAJIT_BUILD}/dynasm
   COMMAND patch -s -p1 -d ${LUAJIT_BUILD} -i ${CMAKE_CURRENT_LIST_DIR}/luajit-finalizers.patch
   COMMAND patch -s -p1 -d ${LUAJIT_BUILD} -i ${CMAKE_CURRENT_LIST_DIR}/luajit-trace-exit-gc.patch
+  COMMAND patch -s -p1 -d ${LUAJIT_BUILD} -i ${CMAKE_CURRENT_LIST_DIR}/luajit-cstack.patch
   COMMAND ${luajit_make}
   COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}
   COMMAND ${CMAKE_COMMAND} -E copy ${built_library} ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/${LUAJIT_LIBRARY}
   COMMAND ${CMAKE_COMMAND} -E copy ${LUAJIT_BUILD}/src/${LUAJIT_PROGRAM} ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/${LUAJIT_PROGRAM}
   DEPENDS ${luajit_inputs} ${CMAKE_CURRENT_LIST_DIR}/luajit-finalizers.patch
-          ${CMAKE_CURRENT_LIST_DIR}/luajit-trace-exit-gc.patch
+          ${CMAKE_CURRENT_LIST_DIR}/luajit-trace-exit-gc.patch ${CMAKE_CURRENT_LIST_DIR}/luajit-cstack.patch
   COMMENT "Building LuaJIT (${luajit_cflags})"
   VERBATIM)
 add_custom_target(luajit_build ALL DEPENDS ${LUAJIT_OUTPUTS})

@@ -8,7 +8,7 @@ cd "$root"
 bash scripts/setup.sh
 source scripts/wine-env.sh
 
-presets=(${VARNEL_PRESETS:-windows linux linux-asan windows-luajit linux-luajit})
+presets=(${VARNEL_PRESETS:-windows linux linux-asan windows-luajit linux-luajit windows-luajit-jit linux-luajit-jit})
 for preset in "${presets[@]}"; do
   echo "=== $preset"
   cmake --preset "$preset" >/dev/null

@@ -180,10 +180,13 @@ TEST_F(ErrorTrace, AStackOverflowIsCutInTheMiddle) {
     want += "\t...\n";
     for (int i = 0; i < 9; ++i) want += "\t%s:1: in function 'f'\n";
     want += "\t%s:2: in main chunk";
-    // LuaJIT raises its stack overflow with no position, and has no room left to
-    // run the message handler in.
-    EXPECT_EQ(load_report("local function f() return 1 + f() end\nf()\n"),
-              engine_is_luajit() ? "stack overflow" : want);
+    // LuaJIT's interpreter raises its stack overflow with no position, and has no
+    // room left to run the message handler in; with its compiler, the recursion
+    // runs compiled and the overflow is reported as on Lua 5.1.5.
+    const std::string got = load_report("local function f() return 1 + f() end\nf()\n");
+    if (!(engine_is_luajit() && got == "stack overflow")) {
+        EXPECT_EQ(got, want);
+    }
     // The engine is fine afterwards.
     standin::errors().clear();
     run(kId, "draw_text(0, 0, 'after')");

@@ -42,6 +42,23 @@ TEST_F(EngineJit, ACountHookFiresInAHotLoopAfterIt) {
     EXPECT_TRUE(standin::errors().empty()) << standin::errors().front().text;
 }
 
+TEST_F(EngineJit, TheCompilerIsOnWhereTheBuildHasIt) {
+    const char* status = "return jit ~= nil and (jit.status())";
+    ASSERT_EQ(luaL_dostring(L, status), 0);
+#if defined(VARNEL_TEST_JIT_BUILT_IN)
+    EXPECT_TRUE(lua_toboolean(L, -1));
+    // And compiled code is what the hook misses: without stop_compiling it
+    // hardly fires in the hot loop.
+    ASSERT_EQ(load_source("function hot(n) local s = 0 for i = 1, n do s = s + i % 7 end return s end\n"
+                          "for _ = 1, 20 do hot(10000) end"),
+              1.0);
+    EXPECT_LT(counts_during_hot(1e6), 2900);
+#else
+    EXPECT_FALSE(lua_toboolean(L, -1));
+#endif
+    lua_settop(L, 0);
+}
+
 TEST_F(EngineJit, ItTouchesOnlyItsEngineAndMayBeRepeated) {
     ASSERT_EQ(state(kId + 1), 1.0);
     lua_State* other = find_state(kId + 1)->L;
