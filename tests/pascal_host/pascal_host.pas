@@ -36,7 +36,7 @@ const
   KindText = 1;
   RtlX87 = $1372;
   RtlMxcsr = $1900;
-  CX87 = $027F;
+  CX87 = $037F;
   CMxcsr = $1F80;
 
 var
@@ -317,7 +317,7 @@ begin
   c_empty := NsPerCall('empty', 2, N);
   c_four := NsPerCall('four', 3, N);
   SetWords(RtlX87, RtlMxcsr);
-  WriteLn('benchmark (ns per call)        RTL words 0x1372/0x1900   C runtime words 0x027F/0x1F80');
+  WriteLn('benchmark (ns per call)        RTL words 0x1372/0x1900   C runtime words 0x037F/0x1F80');
   WriteLn('script_event empty             ', rtl_empty:10:0, '                ', c_empty:10:0);
   WriteLn('script_event 4 numbers, 1 host ', rtl_four:10:0, '                ', c_four:10:0);
   Check(destroy(3) = 1.0, 'destroy');
