@@ -1,4 +1,4 @@
-// varnel's six exports as the host calls them: each goes through
+// varnel's exports as the host calls them: each goes through
 // standin::call_export, which plays the host's floating-point environment and
 // checks what the export leaves (standin/fp_env.h). Programs that play the host
 // include this header instead of extension/exports/varnel_exports.h, never both.
@@ -25,6 +25,16 @@ double varnel_export_script_register(double id, const char* name, double index)
     STANDIN_EXPORT_SYMBOL(script_register);
 double varnel_export_script_event(double id, const char* name, double list) STANDIN_EXPORT_SYMBOL(script_event);
 double varnel_export_time_limit(double id, double seconds) STANDIN_EXPORT_SYMBOL(time_limit);
+double varnel_export_run(double id, const char* code) STANDIN_EXPORT_SYMBOL(run);
+double varnel_export_call_real(double id, const char* name, double list) STANDIN_EXPORT_SYMBOL(call_real);
+const char* varnel_export_call_text(double id, const char* name, double list) STANDIN_EXPORT_SYMBOL(call_text);
+double varnel_export_global_real(double id, const char* path) STANDIN_EXPORT_SYMBOL(global_real);
+const char* varnel_export_global_text(double id, const char* path) STANDIN_EXPORT_SYMBOL(global_text);
+double varnel_export_global_set_real(double id, const char* path, double value)
+    STANDIN_EXPORT_SYMBOL(global_set_real);
+double varnel_export_global_set_text(double id, const char* path, const char* value)
+    STANDIN_EXPORT_SYMBOL(global_set_text);
+const char* varnel_export_last_error(double id) STANDIN_EXPORT_SYMBOL(last_error);
 }
 
 namespace standin {
@@ -42,6 +52,7 @@ public:
         return *this;
     }
     double call(const void* fn) const { return call_export(fn, words_, n_); }
+    const char* call_text(const void* fn) const { return call_text_export(fn, words_, n_); }
 
 private:
     uint32_t words_[5] = {};
@@ -74,4 +85,31 @@ inline double script_event(double id, const char* name, double list) {
 }
 inline double time_limit(double id, double seconds) {
     return standin::ExportArgs().add(id).add(seconds).call(standin::export_address(varnel_export_time_limit));
+}
+inline double run(double id, const char* code) {
+    return standin::ExportArgs().add(id).add(code).call(standin::export_address(varnel_export_run));
+}
+inline double call_real(double id, const char* name, double list) {
+    return standin::ExportArgs().add(id).add(name).add(list).call(standin::export_address(varnel_export_call_real));
+}
+inline const char* call_text(double id, const char* name, double list) {
+    return standin::ExportArgs().add(id).add(name).add(list).call_text(
+        standin::export_address(varnel_export_call_text));
+}
+inline double global_real(double id, const char* path) {
+    return standin::ExportArgs().add(id).add(path).call(standin::export_address(varnel_export_global_real));
+}
+inline const char* global_text(double id, const char* path) {
+    return standin::ExportArgs().add(id).add(path).call_text(standin::export_address(varnel_export_global_text));
+}
+inline double global_set_real(double id, const char* path, double value) {
+    return standin::ExportArgs().add(id).add(path).add(value).call(
+        standin::export_address(varnel_export_global_set_real));
+}
+inline double global_set_text(double id, const char* path, const char* value) {
+    return standin::ExportArgs().add(id).add(path).add(value).call(
+        standin::export_address(varnel_export_global_set_text));
+}
+inline const char* last_error(double id) {
+    return standin::ExportArgs().add(id).call_text(standin::export_address(varnel_export_last_error));
 }

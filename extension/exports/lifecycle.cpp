@@ -39,7 +39,7 @@ VARNEL_EXPORT_WORK double make_state(double id) {
         report_failure("state: not enough memory for engine %.14g", id);
         return 1.0;
     }
-    Engine engine{L, 0, false, RunnerSlot{LUA_NOREF}, RunClock{}, EventNames{}};
+    Engine engine{L, 0, false, RunnerSlot{LUA_NOREF}, RunClock{}, EventNames{}, LastError{}};
     if (set_up_engine(L, engine) != 0) {  // +0 or +1 error
         report_error_value(L, -1);
         lua_close(L);
@@ -60,7 +60,7 @@ VARNEL_EXPORT_WORK double load_file(double id, const char* path) {
     Engine* engine = engine_for("load", id);
     if (!engine) return 1.0;
     if (!path) {
-        report_failure("load: null path for engine %.14g", id);
+        report_engine_failure(*engine, "load: null path for engine %.14g", id);
         return 1.0;
     }
     LuaEntry entry(*engine);
@@ -73,7 +73,7 @@ VARNEL_EXPORT_WORK double close_state(double id) {
     Engine* engine = engine_for("destroy", id);
     if (!engine) return 1.0;
     if (engine->busy > 0) {
-        report_failure("destroy: engine %.14g is running Lua code", id);
+        report_engine_failure(*engine, "destroy: engine %.14g is running Lua code", id);
         return 1.0;
     }
     close_engine(*engine);

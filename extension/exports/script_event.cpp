@@ -1,257 +1,26 @@
 // script_event: calls a global Lua function with the entries of a host list and
 // turns its first result into a verdict.
-#include <cstddef>
-#include <cstdint>
-#include <cstring>
-
 extern "C" {
-#include <lauxlib.h>
 #include <lua.h>
 }
 
-#include "extension/engine/engine_registry.h"
-#include "extension/engine/error_report.h"
-#include "extension/engine/lua_entry.h"
-#include "extension/engine/pending_cells.h"
+#include "extension/exports/list_call.h"
 #include "extension/exports/varnel_exports.h"
 #include "host/export_scope.h"
-#include "host/host_routines.h"
 
 namespace {
 
-struct EventJob {
-    const char* name;
-    Engine* engine;
-    int32_t h;
-    int32_t count;        // what host_list_size answered
-    bool looked_up;       // the function was found by name inside protected mode
-    bool list_released;   // host_list_done has been called
-    int32_t too_long;     // entries the stack had no room for, 0 when they fitted
-    uint32_t raised;      // an exception a list routine raised outside protected mode, or 0
-    double verdict;
-};
-
-// Set while a call holds its function on the stack outside protected mode, around
-// the host's list routines, where it takes the one slot of the room beyond what
-// other exports need. Calls made meanwhile take the protected way.
-bool g_holding = false;
-
-// [-?, +0, -] Brings the stack back to height, dropping what a nested export left.
-// Nothing is left almost always, and asking is cheaper than setting.
-void drop_to(lua_State* L, int height) noexcept {
-    if (lua_gettop(L) != height) lua_settop(L, height);
-}
-
-// Reads the entry at position i, with holders that are gone when it returns.
-// raised gets 0, or the code of an exception the routine raised.
-HostValueParts take_entry(int32_t h, int32_t i, uint32_t* raised) noexcept {
-    const HostValue position(false, i);
-    HostValue value;
-    *raised = host_list_get(h, position, value);
-    return take_parts(value);
-}
-
-// [-0, +1, e] Reads entry i and pushes it at height + 1: a number, a text, or nil
-// for the empty text. The entry's cell is disposed before the next one is read.
-void push_entry(lua_State* L, int height, int32_t h, int32_t i) {
-    uint32_t raised;
-    const HostValueParts entry = take_entry(h, i, &raised);
-    drop_to(L, height);
-    if (raised != 0) {
-        if (entry.cell) NexDeallocateString(entry.cell);
-        raise_host_exception(L, raised);
-    }
-    if (entry.is_string) {
-        push_host_text(L, entry.cell);  // +1
-        return;
-    }
-    if (entry.cell) NexDeallocateString(entry.cell);
-    lua_pushnumber(L, entry.real);  // +1
-}
-
-// [-0, +0, e] Lets the list go, inside protected mode.
-void release_list(lua_State* L, EventJob& job) {
-    job.list_released = true;
-    const uint32_t raised = host_list_done(job.h);
-    if (raised != 0) raise_host_exception(L, raised);
-}
-
-// Lets the list go where no Lua code runs: an exception is reported.
-void release_list_outside(int32_t h) noexcept {
-    const uint32_t raised = host_list_done(h);
-    if (raised != 0) report_host_exception(raised);
-}
-
-// Whether the texts a and b are the same.
-bool same_text(const char* a, const char* b) noexcept {
-    for (; *a == *b; ++a, ++b)
-        if (*a == '\0') return true;
-    return false;
-}
-
-// Whether the Lua string s of length bytes is the text name. Reads no byte of
-// name past its end. Event names are short: a loop beats a library call.
-bool is_text(const char* s, std::size_t length, const char* name) noexcept {
-    for (std::size_t i = 0; i < length; ++i)
-        if (name[i] == '\0' || name[i] != s[i]) return false;
-    return name[length] == '\0';
-}
-
-// [-0, +(0 | 1), -] Pushes the global function name when the engine knows name
-// and the global is a function. Raw reads only, which cannot raise: a metamethod
-// would run only for a global that is nil. The names are compared as the Lua
-// strings in their slots, where a script may have put anything else.
-bool push_known_function(lua_State* L, const Engine& engine, const char* name) noexcept {
-    for (int i = 0; i < engine.events.count; ++i) {
-        const KnownEvent& known = engine.events.known[i];
-        if (known.name[0] != name[0]) continue;
-        lua_rawgeti(L, LUA_REGISTRYINDEX, known.ref);  // +1 name
-        std::size_t length = 0;
-        const char* text = lua_type(L, -1) == LUA_TSTRING ? lua_tolstring(L, -1, &length) : nullptr;
-        if (text && is_text(text, length, name)) {
-            lua_rawget(L, LUA_GLOBALSINDEX);  // -1 name, +1 global
-            if (lua_type(L, -1) == LUA_TFUNCTION) return true;
-            lua_settop(L, -2);  // -1
-            return false;
-        }
-        lua_settop(L, -2);  // -1
-    }
-    return false;
-}
-
 // [-1, +0, -] The verdict of the function's first result, which it takes off
 // the stack: 1.0 when it counts as 0, 0.0 otherwise.
-double take_verdict(lua_State* L) noexcept {
+void take_verdict(lua_State* L, void* out) noexcept {
     const lua_Integer v = lua_tointeger(L, -1);
     lua_settop(L, -2);  // -1 result
-    return v == 0 ? 1.0 : 0.0;
-}
-
-// [-0, +0, m] Makes the engine know name, once, while there is room for it.
-void remember_name(lua_State* L, EventNames& events, const char* name) {
-    if (events.count == kKnownEvents) return;
-    const std::size_t length = std::strlen(name);
-    if (length >= sizeof events.known[0].name) return;
-    for (int i = 0; i < events.count; ++i)
-        if (same_text(events.known[i].name, name)) return;
-    lua_pushlstring(L, name, length);  // +1
-    const int ref = luaL_ref(L, LUA_REGISTRYINDEX);  // -1
-    KnownEvent& known = events.known[events.count++];
-    known.ref = ref;
-    std::memcpy(known.name, name, length + 1);
-}
-
-// [-1, +0, e] Calls the function at 1, the only slot below, with the list's
-// job.count entries; stores the verdict. The list routines are host code, which
-// may reach back into this engine through an export: whatever such a call leaves
-// on the stack is dropped before the next push, so the function and its entries
-// stay together.
-int call_with_entries(lua_State* L, void* data) {
-    EventJob& job = *static_cast<EventJob*>(data);
-    const int function = 1;
-    const int32_t count = job.count;
-    drop_to(L, function);
-    // Room for the entries, and for an export that the list routines call meanwhile.
-    if (count > 0 && (count >= LUAI_MAXCSTACK || !lua_checkstack(L, count + 1 + kEntryRoom))) {
-        job.too_long = count;
-        release_list(L, job);
-        lua_settop(L, function - 1);  // -1 function
-        return 0;
-    }
-    for (int32_t i = 0; i < count; ++i) push_entry(L, function + i, job.h, i);  // +count entries
-    const int n = count > 0 ? count : 0;
-    release_list(L, job);
-    drop_to(L, function + n);
-    lua_call(L, n, 1);  // -(n + 1) function and entries, +1 result
-    job.verdict = take_verdict(L);  // -1 result
-    // Only now, so that no collection step can come between finding the
-    // function and the list routines.
-    if (job.looked_up) remember_name(L, job.engine->events, job.name);
-    return 0;
-}
-
-// [-0, +0, e] Looks up the named global and reads the list's size, then calls it
-// as call_with_entries does, and remembers the name once the call succeeded.
-int dispatch_event(lua_State* L, void* data) {
-    EventJob& job = *static_cast<EventJob*>(data);
-    lua_getfield(L, LUA_GLOBALSINDEX, job.name);  // +1 function
-    job.looked_up = true;
-    uint32_t raised = host_list_size(job.h, &job.count);
-    if (raised != 0) return raise_host_exception(L, raised);
-    return call_with_entries(L, data);
-}
-
-// [-1, +0, -] Calls the function on top, found by push_known_function, holding it
-// outside protected mode while the host reads the list's size. An empty list
-// needs nothing that can raise, so the function is then called directly.
-// Returns the status of the protected call; when a list routine raised before
-// it, the function is dropped, the list let go and job.raised set.
-int call_known(LuaEntry& entry, EventJob& job) noexcept {
-    lua_State* L = entry.engine().L;
-    const int function = lua_gettop(L);
-    g_holding = true;
-    uint32_t raised = host_list_size(job.h, &job.count);
-    drop_to(L, function);
-    if (raised == 0 && job.count > 0) {
-        g_holding = false;
-        return entry.run_with(call_with_entries, &job, 1, 0);  // -1, +0 or +1 error
-    }
-    if (raised != 0) {
-        release_list_outside(job.h);
-    } else {
-        raised = host_list_done(job.h);
-        drop_to(L, function);
-    }
-    job.list_released = true;
-    g_holding = false;
-    if (raised != 0) {
-        lua_settop(L, function - 1);  // -1 function and whatever lies above it
-        job.raised = raised;
-        return 0;
-    }
-    const int status = entry.call(0, 1);  // -1 function, +1 result or error
-    if (status == 0) job.verdict = take_verdict(L);  // -1 result
-    return status;
-}
-
-// Lets the job's list go, unless that was done: after the call, outside
-// protected mode.
-void let_list_go(void* data) noexcept {
-    auto& job = *static_cast<EventJob*>(data);
-    if (!job.list_released) release_list_outside(job.h);
-    job.list_released = true;
+    *static_cast<double*>(out) = v == 0 ? 1.0 : 0.0;
 }
 
 VARNEL_EXPORT_WORK double dispatch_to_lua(double id, const char* name, double list) {
-    int32_t h;
-    if (!list_handle_of(list, &h)) {
-        report_failure("script_event: list handle %.14g has no 32-bit value", list);
-        return 1.0;
-    }
-    Engine* engine = engine_for("script_event", id);
-    if (engine && !name) {
-        report_failure("script_event: null name for engine %.14g", id);
-        engine = nullptr;
-    }
-    if (!engine) {
-        release_list_outside(h);
-        return 1.0;
-    }
-    EventJob job{name, engine, h, 0, false, false, 0, 0, 1.0};
-    LuaEntry entry(*engine);  // until the list is let go and any failure reported
-    const int status = !g_holding && push_known_function(engine->L, *engine, name)  // +1 function
-                           ? call_known(entry, job)              // -1, +0 or +1 error
-                           : entry.run(dispatch_event, &job, 0);  // +0 or +1 error
-    if (status != 0) {
-        entry.report_error(let_list_go, &job);  // -1 error
-        return 1.0;
-    }
-    let_list_go(&job);
-    if (job.raised != 0)
-        report_host_exception(job.raised);
-    else if (job.too_long != 0)
-        report_failure("script_event: list of %d entries is too long", static_cast<int>(job.too_long));
-    return job.raised != 0 || job.too_long != 0 ? 1.0 : job.verdict;
+    double verdict = 1.0;
+    return call_with_list("script_event", id, name, list, take_verdict, &verdict) ? verdict : 1.0;
 }
 
 }  // namespace

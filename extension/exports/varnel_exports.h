@@ -1,5 +1,6 @@
-// The six exports the host calls by name. cdecl, every argument a double or a
-// NUL-terminated text, every result a double (returned in ST0). Exported through
+// The exports the host calls by name. cdecl, every argument a double or a
+// NUL-terminated text, every result a double (returned in ST0) or a text (a
+// pointer returned in EAX, valid until the next export: text_result.h). Exported through
 // varnel.def on Windows and varnel.map on Linux, never by attribute.
 #pragma once
 
@@ -16,4 +17,12 @@ double VARNEL_CDECL destroy(double id);
 double VARNEL_CDECL script_register(double id, const char* name, double index);
 double VARNEL_CDECL script_event(double id, const char* name, double list);
 double VARNEL_CDECL time_limit(double id, double seconds);
+double VARNEL_CDECL run(double id, const char* code);
+double VARNEL_CDECL call_real(double id, const char* name, double list);
+const char* VARNEL_CDECL call_text(double id, const char* name, double list);
+double VARNEL_CDECL global_real(double id, const char* path);
+const char* VARNEL_CDECL global_text(double id, const char* path);
+double VARNEL_CDECL global_set_real(double id, const char* path, double value);
+double VARNEL_CDECL global_set_text(double id, const char* path, const char* value);
+const char* VARNEL_CDECL last_error(double id);
 }
