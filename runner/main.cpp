@@ -1,6 +1,7 @@
 // varnel-run: tries a game script without the game.
 //
 //   varnel-run SCRIPT [HOST]
+//   varnel-run --help | --version
 //
 // Plays the game on the stand-in host: makes engine 1, registers the HOST file's
 // host scripts in order, loads SCRIPT, fires the HOST file's events in order and
@@ -12,6 +13,7 @@
 // HOST file that cannot be used (nothing was run); 3 the stand-in host found a
 // fault, or a HOST play function failed.
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #if defined(_WIN32)
@@ -20,6 +22,7 @@
 #endif
 
 #include "standin/exports.h"
+#include "runner/host_calls.h"
 #include "runner/host_file.h"
 #include "runner/show.h"
 #include "standin/standin.h"
@@ -30,6 +33,22 @@ constexpr double kEngine = 1;
 constexpr int kExitScriptError = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitFault = 3;
+
+const char kUsage[] =
+    "usage: varnel-run SCRIPT [HOST]\n"
+    "       varnel-run --help | --version\n"
+    "\n"
+    "Runs the Lua file SCRIPT as the game would, on a stand-in for the game that\n"
+    "checks every call: makes engine 1, registers HOST's host scripts, loads SCRIPT,\n"
+    "makes HOST's events and calls in order, and destroys the engine. HOST is a Lua\n"
+    "file returning {scripts = {...}, events = {...}} (see examples/demo_host.lua).\n"
+    "Prints every export called and what it gave back, every host call, every error\n"
+    "report, then the ledger: host cells and strings still alive (0 when varnel\n"
+    "freed all it was given), and faults the stand-in found.\n"
+    "\n"
+    "Exit status: 0 all went well; 1 a script error was reported; 2 wrong usage or a\n"
+    "HOST file that cannot be used; 3 the stand-in found a fault, or a HOST play\n"
+    "function failed.\n";
 
 struct Run {
     runner::HostFile host;
@@ -104,6 +123,12 @@ void play_game(const char* script_path) {
     for (const runner::HostEvent& event : g_run.host.events) {
         ++handle;
         standin::set_list(handle, event.values);
+        if (event.export_name != "script_event") {
+            line(runner::show_call(event));
+            line(runner::call_and_show_result(event, kEngine, handle));
+            standin::remove_list(handle);
+            continue;
+        }
         line("script_event(1, " + runner::show_text(event.name.c_str()) + ", list " + show_list(event.values) + ")");
         const double verdict = script_event(kEngine, event.name.c_str(), handle);
         line("  verdict " + std::string(verdict == 0.0 ? "0.0" : verdict == 1.0 ? "1.0" : runner::show_number(verdict)));
@@ -120,8 +145,16 @@ int main(int argc, char** argv) {
     _setmode(_fileno(stdout), _O_BINARY);  // the same bytes on Windows as elsewhere
     _setmode(_fileno(stderr), _O_BINARY);
 #endif
-    if (argc < 2 || argc > 3) {
-        std::fputs("usage: varnel-run SCRIPT [HOST]\n", stderr);
+    if (argc == 2 && (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h"))) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (argc == 2 && !std::strcmp(argv[1], "--version")) {
+        std::fputs("varnel-run " VARNEL_RUN_VERSION "\n", stdout);
+        return 0;
+    }
+    if (argc < 2 || argc > 3 || argv[1][0] == '-') {
+        std::fputs("usage: varnel-run SCRIPT [HOST]\n       varnel-run --help | --version\n", stderr);
         return kExitUsage;
     }
     const char* script_path = argv[1];
