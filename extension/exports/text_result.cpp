@@ -1,5 +1,7 @@
 #include "extension/exports/text_result.h"
 
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -42,6 +44,14 @@ const char* text_result_of(lua_State* L, int index) noexcept {
             return text_result(s, length);
         }
         case LUA_TNUMBER: {
+            // A whole number below 1e14 is written without an exponent, the same
+            // by every C runtime: written here, without entering Lua.
+            const double x = lua_tonumber(L, index);
+            if (x == std::floor(x) && std::fabs(x) < 1e14) {
+                char digits[24];
+                const int length = std::snprintf(digits, sizeof digits, LUA_NUMBER_FMT, x);
+                return text_result(digits, static_cast<std::size_t>(length));
+            }
             ErrorWords words;  // Lua's own writing of a number, under protection
             const char* s = error_value_words(L, index, words);
             return text_result(s, std::strlen(s));
