@@ -13,6 +13,7 @@ extern "C" {
 #include <lualib.h>
 }
 
+#include "extension/lua/file_chunk.h"
 #include "runner/host_calls.h"
 
 namespace runner {
@@ -152,7 +153,7 @@ int read_job(lua_State* L) {
     auto* job = static_cast<ReadJob*>(lua_touserdata(L, 1));
     lua_settop(L, 0);  // -1 job
     luaL_openlibs(L);
-    if (luaL_loadfile(L, job->path) != 0) return lua_error(L);  // +1 chunk or error
+    if (load_file_chunk(L, job->path) != 0) return lua_error(L);  // +1 chunk or error
     lua_call(L, 0, 1);  // -1 chunk, +1 result
     if (!lua_istable(L, 1))
         return luaL_error(L, "%s must return a table with the fields 'scripts' and 'events', not %s", job->path,

@@ -16,9 +16,13 @@
 #include <cstring>
 #include <string>
 
+#include <vector>
+
 #if defined(_WIN32)
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
+#include <shellapi.h>
 #endif
 
 #include "standin/exports.h"
@@ -138,13 +142,41 @@ void play_game(const char* script_path) {
     destroy(kEngine);
 }
 
+// The arguments as UTF-8: on Windows read as wide characters, so that a path
+// outside the system's code page survives (load and the HOST reader open UTF-8
+// paths); elsewhere as they are.
+std::vector<std::string> utf8_arguments(int argc, char** argv) {
+    std::vector<std::string> args(argv, argv + argc);
+#if defined(_WIN32)
+    int n = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &n);
+    if (!wide) return args;
+    if (n == argc) {
+        for (int i = 0; i < n; ++i) {
+            const int size = WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+            if (size <= 0) continue;
+            std::string text(static_cast<std::size_t>(size), '\0');
+            WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, &text[0], size, nullptr, nullptr);
+            text.resize(static_cast<std::size_t>(size - 1));
+            args[static_cast<std::size_t>(i)] = text;
+        }
+    }
+    LocalFree(wide);
+#endif
+    return args;
+}
+
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** raw_argv) {
 #if defined(_WIN32)
     _setmode(_fileno(stdout), _O_BINARY);  // the same bytes on Windows as elsewhere
     _setmode(_fileno(stderr), _O_BINARY);
 #endif
+    const std::vector<std::string> args = utf8_arguments(argc, raw_argv);
+    std::vector<const char*> argv_list;
+    for (const std::string& a : args) argv_list.push_back(a.c_str());
+    const char* const* argv = argv_list.data();
     if (argc == 2 && (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h"))) {
         std::fputs(kUsage, stdout);
         return 0;

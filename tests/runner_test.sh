@@ -195,5 +195,14 @@ run limited spins.lua limited.lua
   [ "$(grep -c '^  verdict 1.0$' <<<"$out")" = 2 ] ||
   fail "HOST with a time limit: status $status, output:"$'\n'"$out"
 
+# Paths outside the system's code page: a script and a HOST file whose names and
+# folder hold Cyrillic and CJK letters open and run.
+mkdir -p "данные_数据"
+printf 'function on_go() draw_text(0, 0, "ok") return 0 end\n' >"данные_数据/сценарий_脚本.lua"
+printf 'return { scripts = {}, events = { {name = "on_go", values = {}} } }\n' >"данные_数据/хост.lua"
+run wide "данные_数据/сценарий_脚本.lua" "данные_数据/хост.lua"
+[ "$status" = 0 ] && grep -q '^load(1, "данные_数据/сценарий_脚本.lua")$' <<<"$out" &&
+  grep -q '^  host_draw_text 0, 0, "ok"$' <<<"$out" || fail "paths outside the code page: status $status, output:"$'\n'"$out$err"
+
 [ "$failures" = 0 ] && echo "runner: all cases passed"
 exit $((failures > 0))

@@ -13,6 +13,7 @@ extern "C" {
 #include "extension/engine/lua_entry.h"
 #include "extension/exports/varnel_exports.h"
 #include "extension/lua/engine_setup.h"
+#include "extension/lua/file_chunk.h"
 #include "host/export_scope.h"
 
 namespace {
@@ -20,7 +21,7 @@ namespace {
 // [-0, +0, e] Loads the file at path and runs it with no arguments, dropping
 // its results. A load failure is raised with luaL_loadfile's message as it is.
 int run_file(lua_State* L, void* path) {
-    if (luaL_loadfile(L, static_cast<const char*>(path)) != 0) return lua_error(L);  // raises the message on top
+    if (load_file_chunk(L, static_cast<const char*>(path)) != 0) return lua_error(L);  // raises the message on top
     lua_call(L, 0, 0);  // -1 chunk
     return 0;
 }
