@@ -28,6 +28,7 @@ struct ExportCall {
     uint32_t esp_at_call;    // +48
     uint32_t env[7];         // +52 control, status, tags, then the last instruction's address
     uint32_t eax;            // +80
+    uint32_t padding;        // +84
 };
 static_assert(offsetof(ExportCall, fn) == EC_FN, "fn");
 static_assert(offsetof(ExportCall, args) == EC_ARGS, "args");
