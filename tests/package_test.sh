@@ -41,7 +41,7 @@ expected="./$name/LICENSE
 
 # exports.txt names each export the DLL has, and no other.
 listed=$(grep -v '^#' "$work/unpacked/$name/exports.txt" | sed 's/(.*//' | sort)
-exported=$("$objdump" -p "$work/unpacked/$name/varnel.dll" | awk '/\[Ordinal\/Name Pointer\] Table/ {on = 1; next} on && /\]/ {print $NF}' | sort)
+exported=$("$objdump" -p "$work/unpacked/$name/varnel.dll" | awk '/\[Ordinal\/Name Pointer\] Table/ {on = 1; next} on && !/\]/ {exit} on {print $NF}' | sort)
 [ "$listed" = "$exported" ] || { fail "exports.txt and varnel.dll's exports differ:"; diff <(echo "$listed") <(echo "$exported"); }
 
 cd "$work/unpacked"

@@ -155,7 +155,7 @@ int call_known(LuaEntry& entry, ListJob& job) noexcept {
         return entry.run_with(call_with_entries, &job, 1, 0);  // -1, +0 or +1 error
     }
     if (raised != 0) {
-        release_list_outside(job.h, nullptr);  // reported with the exception below
+        release_list_outside(job.h, job.engine);  // reported before the exception below
     } else {
         raised = host_list_done(job.h);
         drop_to(L, function);
