@@ -94,6 +94,8 @@ end
 function on_event()
   return 0
 end
+-- A value three parts down, for global_real.
+bench_cfg = {a = {b = 1}}
 )lua";
 
 const FloorScript kScripts[] = {{"bench_script_0", 10}, {"bench_script_3", 11}, {"bench_script_t", 12}};
@@ -144,6 +146,10 @@ __attribute__((force_align_arg_pointer)) double STANDIN_CDECL floor_event_export
     return floor_event(g_floor, "on_event", h, g_floor_call.protect);
 }
 
+__attribute__((force_align_arg_pointer)) double STANDIN_CDECL floor_global_export(double) {
+    return floor_global(g_floor, "bench_cfg", "a", "b");
+}
+
 double call_floor(double (STANDIN_CDECL* fn)(double), double x) {
     uint32_t words[2];
     std::memcpy(words, &x, sizeof x);
@@ -170,6 +176,40 @@ Case event_case(const char* label, int32_t h, std::vector<standin::Value> entrie
                     for (int i = 0; i < n; ++i) g_verdicts += call_floor(floor_event_export, h);
                 },
                 false, count};
+}
+
+// call_real or call_text of on_event (which answers 0) with list h, 1.0 for each
+// "0" it gives back.
+double call_for_result(bool text, int32_t h) {
+    if (text) {
+        const char* t = call_text(kEngine, "on_event", h);
+        return t[0] == '0' && t[1] == '\0' ? 1.0 : 0.0;
+    }
+    return call_real(kEngine, "on_event", h) == 0.0 ? 1.0 : 0.0;
+}
+
+// call_real or call_text against the floor of an event, or (versus_event)
+// against script_event itself, with the list h already set up.
+Case call_case(const char* label, bool text, int32_t h, double target, bool versus_event) {
+    Runner floor = [h](int n) {
+        g_floor_call = FloorCall{nullptr, false};
+        for (int i = 0; i < n; ++i) g_verdicts += call_floor(floor_event_export, h);
+    };
+    if (versus_event)
+        floor = [h](int n) { for (int i = 0; i < n; ++i) g_verdicts += script_event(kEngine, "on_event", h); };
+    return Case{label, target,
+                [text, h](int n) { for (int i = 0; i < n; ++i) g_verdicts += call_for_result(text, h); }, floor,
+                false, -1};
+}
+
+// global_real on a three-part path against three lookups of the floor's.
+Case global_case(const char* label, double target) {
+    return Case{label, target,
+                [](int n) {
+                    for (int i = 0; i < n; ++i) g_verdicts += global_real(kEngine, "bench_cfg.a.b");
+                },
+                [](int n) { for (int i = 0; i < n; ++i) g_verdicts += call_floor(floor_global_export, 0); },
+                false, -1};
 }
 
 // Not against a floor: the same Lua loop in an engine with a time limit and in one
@@ -316,6 +356,13 @@ int main(int argc, char** argv) {
     cases.push_back(event_case("script_event, 64 numbers", 4, numbers(64), 1.2));
     cases.push_back(event_case("script_event, 1,000 numbers", 5, numbers(1000), 1.2));
     cases.push_back(loop_case("draw_text(1, 2, \"hello\")", "loop_draw_text", 1.5));
+    // Calls for a result: against the floor, and (the floor column) against
+    // script_event with the same list.
+    cases.push_back(call_case("call_real, 8 numbers", false, 2, 1.3, false));
+    cases.push_back(call_case("call_text, 8 numbers", true, 2, 1.4, false));
+    cases.push_back(call_case("call_real / script_event, 8 numbers", false, 2, 1.05, true));
+    cases.push_back(call_case("call_text / script_event, 8 numbers", true, 2, 1.15, true));
+    cases.push_back(global_case("global_real, three parts", 2.0));
     // The host's floating-point words: where they differ from the runtime's, every
     // export and every host call switches them.
     const std::size_t plain = cases.size();

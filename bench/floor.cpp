@@ -105,6 +105,15 @@ int floor_draw_text(lua_State* L) {
     return 0;
 }
 
+double floor_global(lua_State* L, const char* a, const char* b, const char* c) {
+    lua_getfield(L, LUA_GLOBALSINDEX, a);  // +1
+    lua_getfield(L, -1, b);                // +1
+    lua_getfield(L, -1, c);                // +1
+    const double v = lua_tonumber(L, -1);
+    lua_settop(L, -4);  // -3
+    return v;
+}
+
 double floor_event(lua_State* L, const char* name, double list, bool protect) {
     const int32_t h = static_cast<int32_t>(list);
     lua_getfield(L, LUA_GLOBALSINDEX, name);  // +1 function

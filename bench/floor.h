@@ -24,6 +24,10 @@ double floor_event(lua_State* L, const char* name, double list, bool protect = f
 // that result is 0, else 0.0, as script_event would.
 double floor_loop(lua_State* L, const char* loop, int n);
 
+// [-0, +0, e] Reads the global path a.b.c with three lookups (metamethods
+// included, as lua_getfield does) and returns it as a number, 0 when it is none.
+double floor_global(lua_State* L, const char* a, const char* b, const char* c);
+
 // A new state with the standard libraries, source run in it, the floor forwarder
 // bound as each of the names under the script indices given, and draw_text.
 struct FloorScript {

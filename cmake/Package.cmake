@@ -1,7 +1,7 @@
 # The package for game makers: varnel-VERSION-win32.zip, made by CPack from the
 # Windows build (`cpack --preset windows`, or scripts/package.sh). It holds the
 # three DLLs and the runner, stripped of their debug information, the example
-# scripts, the guide, our licence and Lua's copyright notice: nothing else.
+# scripts, the guide and the list of exports (exports.txt), our licence and Lua's copyright notice: nothing else.
 #
 # The DLLs are the Windows preset's own: optimised and built with NDEBUG
 # (RelWithDebInfo), which is what a release needs; CPack strips the debug
@@ -11,7 +11,7 @@ install(TARGETS varnel lua51 nexlink varnel-run
   ARCHIVE DESTINATION lib COMPONENT devel EXCLUDE_FROM_ALL
   LIBRARY DESTINATION lib COMPONENT devel EXCLUDE_FROM_ALL)
 install(FILES examples/demo.lua examples/demo_host.lua DESTINATION examples COMPONENT game)
-install(FILES docs/guide.md LICENSE DESTINATION . COMPONENT game)
+install(FILES docs/guide.md docs/exports.txt LICENSE DESTINATION . COMPONENT game)
 install(FILES ${LUA_SRC}/../COPYRIGHT DESTINATION . RENAME LUA-COPYRIGHT COMPONENT game)
 
 set(CPACK_GENERATOR ZIP)

@@ -22,9 +22,13 @@
 //                     limits/run_clock.cpp        When the current clock started, how many
 //                                                 engines have a limit, and the clocks put
 //                                                 aside by host routine calls under way.
-//   g_holding         exports/script_event.cpp    One script_event holds its function
+//   g_holding         exports/list_call.cpp       One call by name holds its function
 //                                                 outside protected mode at a time: the
 //                                                 stack has one spare slot for it.
+//   g_buffer, g_capacity
+//                     exports/text_result.cpp     The text a text export returns: it must
+//                                                 outlive the export, until the game has
+//                                                 copied it (the next text export reuses it).
 //   set_mode          limits/engine_jit.cpp       luaJIT_setmode, looked up once (a
 //                                                 function-local static).
 //   Registry keys     engine/error_trace.cpp      g_handler_key, g_describe_key,

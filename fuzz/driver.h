@@ -15,7 +15,7 @@
 struct Counts {
     uint64_t sequences = 0, steps = 0, nested = 0, probes = 0;
     uint64_t state = 0, load = 0, destroy = 0, script_register = 0, script_event = 0, time_limit = 0;
-    uint64_t scripts_run = 0, reports = 0, refused_destroys = 0;
+    uint64_t scripts_run = 0, reports = 0, refused_destroys = 0, results = 0;
 };
 
 class Driver {
@@ -71,6 +71,8 @@ private:
     void call_on_engine(const char* what, double id, Call call);
     void call_event(double id, const std::string& name, double list);
     void call_time_limit(double id, double seconds);
+    // One of run, call_real, call_text, the global_* exports or last_error, at random.
+    void call_results(double id);
 
     // Random inputs.
     double random_id(bool for_state);
@@ -79,6 +81,8 @@ private:
     std::string random_name();
     std::string random_path();
     std::string random_text();
+    std::string random_code();
+    std::string random_global_path();
     standin::Value random_value();
     void set_up_list(double handle);
     void write_script(const std::string& path);
@@ -95,6 +99,29 @@ private:
 };
 
 std::string show_number(double d);
+
+// A text as the trace shows it: quoted, control bytes escaped, cut after 40 bytes.
+std::string shown(const std::string& s);
+
+// Marks an export in progress for the hooks' choice of ids.
+class Active {
+public:
+    Active(std::vector<double>& active, int& depth, double id) : active_(active), depth_(depth) {
+        active_.push_back(id);
+        ++depth_;
+    }
+    ~Active() {
+        active_.pop_back();
+        --depth_;
+    }
+    Active(const Active&) = delete;
+    Active& operator=(const Active&) = delete;
+
+private:
+    std::vector<double>& active_;
+    int& depth_;
+};
+
 
 // Script indices the game registers (each has a host script), and engine ids it uses.
 extern const std::vector<double> kScriptIndices;

@@ -21,6 +21,8 @@ namespace {
 // A list handle the host can be given: truncated toward zero it fits 32 bits.
 bool handle_fits(double list) { return list > -2147483649.0 && list < 2147483648.0; }
 
+}  // namespace
+
 std::string shown(const std::string& s) {
     std::string out = "\"";
     for (unsigned char c : s.substr(0, 40)) {
@@ -35,27 +37,6 @@ std::string shown(const std::string& s) {
     if (s.size() > 40) out += "...(" + std::to_string(s.size()) + " bytes)";
     return out + "\"";
 }
-
-// Marks an export in progress for the hooks' choice of ids.
-class Active {
-public:
-    Active(std::vector<double>& active, int& depth, double id) : active_(active), depth_(depth) {
-        active_.push_back(id);
-        ++depth_;
-    }
-    ~Active() {
-        active_.pop_back();
-        --depth_;
-    }
-    Active(const Active&) = delete;
-    Active& operator=(const Active&) = delete;
-
-private:
-    std::vector<double>& active_;
-    int& depth_;
-};
-
-}  // namespace
 
 Driver::EngineModel* Driver::model(double id) {
     if (std::isnan(id)) return nullptr;

@@ -28,7 +28,7 @@ void Driver::write_script(const std::string& path) {
 void Driver::step() {
     reenter_ = rng_.chance(40);
     reenter_percent_ = rng_.pick({5u, 25u, 70u});
-    size_t kind = rng_.weighted({10, 28, 6, 12, 28, 4, 6, 3});
+    size_t kind = rng_.weighted({10, 28, 6, 12, 28, 4, 6, 3, 14});
     if (engines_.size() < 2 && rng_.chance(50)) kind = 0;  // keep a few engines open
     switch (kind) {
         case 0: {
@@ -67,6 +67,9 @@ void Driver::step() {
         case 7:
             call_time_limit(random_id(false), random_seconds());
             break;
+        case 8:
+            call_results(random_id(false));
+            break;
         default: {
             // A few frames of one engine's events in a row.
             const double id = random_id(false);
@@ -83,7 +86,7 @@ void Driver::step() {
 // A call of an export from inside a host routine: a host script, a draw, the end
 // of a list or an error report. It favours the engines whose exports are running.
 void Driver::nested_action() {
-    switch (rng_.weighted({2, 3, 6, 2, 4, 2})) {
+    switch (rng_.weighted({2, 3, 6, 2, 4, 2, 3})) {
         case 0:
             call_state(random_id(true));
             break;
@@ -102,6 +105,9 @@ void Driver::nested_action() {
         case 5:
             // Often on an engine whose Lua code is running right now.
             call_time_limit(rng_.chance(70) ? rng_.pick(active_) : random_id(false), random_seconds());
+            break;
+        case 6:
+            call_results(rng_.chance(70) ? rng_.pick(active_) : random_id(false));
             break;
         default: {
             const double h = random_handle();

@@ -2,6 +2,8 @@
 // and every way it can be wrong ends in one message instead of a crash.
 #include "runner/host_file.h"
 
+#include <cmath>
+
 #include <cstdio>
 #include <cstring>
 
@@ -10,6 +12,9 @@ extern "C" {
 #include <lua.h>
 #include <lualib.h>
 }
+
+#include "extension/lua/file_chunk.h"
+#include "runner/host_calls.h"
 
 namespace runner {
 namespace {
@@ -22,6 +27,8 @@ struct ReadJob {
     HostFile* host;
 };
 
+}  // namespace
+
 // [-0, +1, e] Pushes field of the table at t and raises unless its type is type.
 // where names the table in the message, kind the type as a game maker calls it.
 void push_field(lua_State* L, int t, const char* field, int type, const char* kind, const char* where) {
@@ -31,11 +38,15 @@ void push_field(lua_State* L, int t, const char* field, int type, const char* ki
         luaL_error(L, "%s.%s must be %s, not %s", where, field, kind, luaL_typename(L, -1));
 }
 
+namespace {
+
 // [-0, +1, e] Pushes entry i of the list at t, which must be a table.
 void push_entry_table(lua_State* L, int t, int i, const char* where) {
     lua_rawgeti(L, t, i);  // +1
     if (!lua_istable(L, -1)) luaL_error(L, "%s must be a table, not %s", where, luaL_typename(L, -1));
 }
+
+}  // namespace
 
 // [-0, +0, e] Raises when the text at index has a NUL byte: host texts end at it.
 void refuse_nul(lua_State* L, int index, const char* where) {
@@ -43,6 +54,8 @@ void refuse_nul(lua_State* L, int index, const char* where) {
     const char* text = lua_tolstring(L, index, &length);
     if (std::strlen(text) != length) luaL_error(L, "%s has a NUL byte: host texts end at their first", where);
 }
+
+namespace {
 
 // [-0, +0, e] Reads the list `scripts` of the table at top into host.scripts.
 void read_scripts(lua_State* L, int top, HostFile& host) {
@@ -59,6 +72,7 @@ void read_scripts(lua_State* L, int top, HostFile& host) {
         push_field(L, entry, "index", LUA_TNUMBER, "a number", where);    // +1 index
         push_field(L, entry, "play", LUA_TFUNCTION, "a function", where);  // +1 play
         const double index = lua_tonumber(L, -2);
+        if (std::isnan(index)) luaL_error(L, "%s.index is NaN, which no script index can match", where);
         for (std::size_t j = 0; j < host.scripts.size(); ++j)
             if (host.scripts[j].index == index)
                 luaL_error(L, "%s.index %f is scripts[%d]'s already", where, index, static_cast<int>(j) + 1);
@@ -68,6 +82,8 @@ void read_scripts(lua_State* L, int top, HostFile& host) {
     }
     lua_settop(L, list - 1);  // -1 list
 }
+
+}  // namespace
 
 // [-0, +0, e] Appends the values of the list at t to values.
 void read_values(lua_State* L, int t, const char* event, std::vector<standin::Value>& values) {
@@ -89,6 +105,8 @@ void read_values(lua_State* L, int t, const char* event, std::vector<standin::Va
     }
 }
 
+namespace {
+
 // [-0, +0, e] Reads the list `events` of the table at top into host.events.
 void read_events(lua_State* L, int top, HostFile& host) {
     push_field(L, top, "events", LUA_TTABLE, "a table", "the table returned");  // +1
@@ -99,10 +117,15 @@ void read_events(lua_State* L, int top, HostFile& host) {
         std::snprintf(where, sizeof where, "events[%d]", i);
         push_entry_table(L, list, i, where);  // +1 entry
         const int entry = lua_gettop(L);
+        if (read_export_call(L, entry, where, host.events)) {
+            lua_settop(L, list);  // -1 entry
+            continue;
+        }
         push_field(L, entry, "name", LUA_TSTRING, "a text", where);     // +1 name
         refuse_nul(L, -1, where);
         push_field(L, entry, "values", LUA_TTABLE, "a table", where);  // +1 values
-        host.events.push_back(HostEvent{lua_tostring(L, -2), {}});
+        host.events.emplace_back();
+        host.events.back().name = lua_tostring(L, -2);
         read_values(L, lua_gettop(L), where, host.events.back().values);
         lua_settop(L, list);  // -3 entry, name, values
     }
@@ -130,7 +153,7 @@ int read_job(lua_State* L) {
     auto* job = static_cast<ReadJob*>(lua_touserdata(L, 1));
     lua_settop(L, 0);  // -1 job
     luaL_openlibs(L);
-    if (luaL_loadfile(L, job->path) != 0) return lua_error(L);  // +1 chunk or error
+    if (load_file_chunk(L, job->path) != 0) return lua_error(L);  // +1 chunk or error
     lua_call(L, 0, 1);  // -1 chunk, +1 result
     if (!lua_istable(L, 1))
         return luaL_error(L, "%s must return a table with the fields 'scripts' and 'events', not %s", job->path,

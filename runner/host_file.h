@@ -10,7 +10,10 @@
 // scripts: the host scripts the game registers, in order (a `play` function takes
 // the script's arguments and returns a number or a text). events: the events the
 // game fires, in order, each with the values of its host list (numbers and texts;
-// "" is the empty text).
+// "" is the empty text). An entry of events with a field `export` makes the game
+// call that export instead (host_calls.h): call_real and call_text (name, values),
+// run (code), global_real and global_text (path), global_set_real and
+// global_set_text (path, value), last_error.
 #pragma once
 #include <string>
 #include <vector>
@@ -31,6 +34,9 @@ struct HostScript {
 struct HostEvent {
     std::string name;
     std::vector<standin::Value> values;
+    std::string export_name = "script_event";  // the export the game calls
+    std::string text;                          // its code or path
+    standin::Value value;                      // the value global_set_real and global_set_text set
 };
 
 struct HostFile {

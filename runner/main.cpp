@@ -1,6 +1,7 @@
 // varnel-run: tries a game script without the game.
 //
 //   varnel-run SCRIPT [HOST]
+//   varnel-run --help | --version
 //
 // Plays the game on the stand-in host: makes engine 1, registers the HOST file's
 // host scripts in order, loads SCRIPT, fires the HOST file's events in order and
@@ -12,14 +13,20 @@
 // HOST file that cannot be used (nothing was run); 3 the stand-in host found a
 // fault, or a HOST play function failed.
 #include <cstdio>
+#include <cstring>
 #include <string>
+
+#include <vector>
 
 #if defined(_WIN32)
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
+#include <shellapi.h>
 #endif
 
 #include "standin/exports.h"
+#include "runner/host_calls.h"
 #include "runner/host_file.h"
 #include "runner/show.h"
 #include "standin/standin.h"
@@ -30,6 +37,22 @@ constexpr double kEngine = 1;
 constexpr int kExitScriptError = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitFault = 3;
+
+const char kUsage[] =
+    "usage: varnel-run SCRIPT [HOST]\n"
+    "       varnel-run --help | --version\n"
+    "\n"
+    "Runs the Lua file SCRIPT as the game would, on a stand-in for the game that\n"
+    "checks every call: makes engine 1, registers HOST's host scripts, loads SCRIPT,\n"
+    "makes HOST's events and calls in order, and destroys the engine. HOST is a Lua\n"
+    "file returning {scripts = {...}, events = {...}} (see examples/demo_host.lua).\n"
+    "Prints every export called and what it gave back, every host call, every error\n"
+    "report, then the ledger: host cells and strings still alive (0 when varnel\n"
+    "freed all it was given), and faults the stand-in found.\n"
+    "\n"
+    "Exit status: 0 all went well; 1 a script error was reported; 2 wrong usage or a\n"
+    "HOST file that cannot be used; 3 the stand-in found a fault, or a HOST play\n"
+    "function failed.\n";
 
 struct Run {
     runner::HostFile host;
@@ -104,6 +127,12 @@ void play_game(const char* script_path) {
     for (const runner::HostEvent& event : g_run.host.events) {
         ++handle;
         standin::set_list(handle, event.values);
+        if (event.export_name != "script_event") {
+            line(runner::show_call(event));
+            line(runner::call_and_show_result(event, kEngine, handle));
+            standin::remove_list(handle);
+            continue;
+        }
         line("script_event(1, " + runner::show_text(event.name.c_str()) + ", list " + show_list(event.values) + ")");
         const double verdict = script_event(kEngine, event.name.c_str(), handle);
         line("  verdict " + std::string(verdict == 0.0 ? "0.0" : verdict == 1.0 ? "1.0" : runner::show_number(verdict)));
@@ -113,15 +142,51 @@ void play_game(const char* script_path) {
     destroy(kEngine);
 }
 
+// The arguments as UTF-8: on Windows read as wide characters, so that a path
+// outside the system's code page survives (load and the HOST reader open UTF-8
+// paths); elsewhere as they are.
+std::vector<std::string> utf8_arguments(int argc, char** argv) {
+    std::vector<std::string> args(argv, argv + argc);
+#if defined(_WIN32)
+    int n = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &n);
+    if (!wide) return args;
+    if (n == argc) {
+        for (int i = 0; i < n; ++i) {
+            const int size = WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+            if (size <= 0) continue;
+            std::string text(static_cast<std::size_t>(size), '\0');
+            WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, &text[0], size, nullptr, nullptr);
+            text.resize(static_cast<std::size_t>(size - 1));
+            args[static_cast<std::size_t>(i)] = text;
+        }
+    }
+    LocalFree(wide);
+#endif
+    return args;
+}
+
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** raw_argv) {
 #if defined(_WIN32)
     _setmode(_fileno(stdout), _O_BINARY);  // the same bytes on Windows as elsewhere
     _setmode(_fileno(stderr), _O_BINARY);
 #endif
-    if (argc < 2 || argc > 3) {
-        std::fputs("usage: varnel-run SCRIPT [HOST]\n", stderr);
+    const std::vector<std::string> args = utf8_arguments(argc, raw_argv);
+    std::vector<const char*> argv_list;
+    for (const std::string& a : args) argv_list.push_back(a.c_str());
+    const char* const* argv = argv_list.data();
+    if (argc == 2 && (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h"))) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (argc == 2 && !std::strcmp(argv[1], "--version")) {
+        std::fputs("varnel-run " VARNEL_RUN_VERSION "\n", stdout);
+        return 0;
+    }
+    if (argc < 2 || argc > 3 || argv[1][0] == '-') {
+        std::fputs("usage: varnel-run SCRIPT [HOST]\n       varnel-run --help | --version\n", stderr);
         return kExitUsage;
     }
     const char* script_path = argv[1];

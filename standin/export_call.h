@@ -17,6 +17,7 @@
 #define EC_RESULT 40      /* the double from ST0 */
 #define EC_ESP_AT_CALL 48 /* ESP at the call */
 #define EC_ENV 52         /* fnstenv: control word +0, status +4, tags +8 (28 bytes) */
-#define EC_SIZE 80
+#define EC_EAX 80        /* EAX as the export left it: a text export's result */
+#define EC_SIZE 88        /* with 4 bytes of padding: a multiple of 8 everywhere */
 
 #endif

@@ -9,9 +9,11 @@
  * In:  cdecl; [esp+4] = an ExportCall record (standin/export_call.h).
  * Does: saves the caller's words, copies the argument words to a stack whose ESP
  *      at the call is 16k + skew, clears the x87 flags and loads the host's words,
- *      calls the export; then stores MXCSR, the x87 environment (control, status,
- *      tags), the ESP delta and the result from ST0 in the record, empties the x87
- *      stack and puts the caller's words back.
+ *      calls the export; then stores EAX, MXCSR, the x87 environment (control,
+ *      status, tags), the ESP delta and ST0 in the record (the result of a
+ *      double export; for a text export, whose result is EAX, the tags tell the
+ *      caller that ST0 was empty and what was stored means nothing), empties the
+ *      x87 stack and puts the caller's words back.
  * Out: nothing in registers. Pops 0. Preserves EBX, ESI, EDI, EBP. */
     .p2align 4
 CDECL_BEGIN standin_call_export
@@ -42,6 +44,7 @@ CDECL_BEGIN standin_call_export
     fldcw EC_HOST_X87(%ebx)
     ldmxcsr EC_HOST_MXCSR(%ebx)
     call *EC_FN(%ebx)
+    movl %eax, EC_EAX(%ebx)
     stmxcsr EC_MXCSR_AFTER(%ebx)
     fnstenv EC_ENV(%ebx)            /* then masks every x87 exception */
     movl %esp, %eax

@@ -6,6 +6,7 @@
 #pragma once
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #include "extension/exports/export_args.h"
 #include "standin/fp_env.h"
@@ -41,6 +42,7 @@ public:
         return *this;
     }
     double call(const void* fn) const { return call_export(fn, words_, n_); }
+    const char* call_text(const void* fn) const { return call_text_export(fn, words_, n_); }
 
 private:
     uint32_t words_[8] = {};  // four doubles: as many arguments as export_args.h spells out
@@ -52,12 +54,15 @@ const void* export_address(F* f) {
     return reinterpret_cast<const void*>(f);
 }
 
-// Calls export f with args as the host would.
-template <typename F, typename... A>
-double call_as_host(F* f, A... args) {
+// Calls export f with args as the host would; a text result comes back in EAX.
+template <typename R, typename... P, typename... A>
+R call_as_host(R (*f)(P...), A... args) {
     ExportArgs words;
     (words.add(args), ...);
-    return words.call(export_address(f));
+    if constexpr (std::is_same_v<R, const char*>)
+        return words.call_text(export_address(f));
+    else
+        return words.call(export_address(f));
 }
 
 }  // namespace standin

@@ -27,6 +27,8 @@ struct ExportCall {
     double result;           // +40
     uint32_t esp_at_call;    // +48
     uint32_t env[7];         // +52 control, status, tags, then the last instruction's address
+    uint32_t eax;            // +80
+    uint32_t padding;        // +84
 };
 static_assert(offsetof(ExportCall, fn) == EC_FN, "fn");
 static_assert(offsetof(ExportCall, args) == EC_ARGS, "args");
@@ -41,6 +43,7 @@ static_assert(offsetof(ExportCall, esp_delta) == EC_ESP_DELTA, "esp_delta");
 static_assert(offsetof(ExportCall, result) == EC_RESULT, "result");
 static_assert(offsetof(ExportCall, esp_at_call) == EC_ESP_AT_CALL, "esp_at_call");
 static_assert(offsetof(ExportCall, env) == EC_ENV, "env");
+static_assert(offsetof(ExportCall, eax) == EC_EAX, "eax");
 static_assert(sizeof(ExportCall) == EC_SIZE, "size");
 
 }  // namespace standin
@@ -82,7 +85,7 @@ int tags_in_use(uint32_t tags) {
     return n;
 }
 
-void check_after(const ExportCall& c, const FpWords& host) {
+void check_after(const ExportCall& c, const FpWords& host, int in_x87) {
     const uint32_t control = c.env[0] & 0xFFFF, status = c.env[1] & 0xFFFF, tags = c.env[2] & 0xFFFF;
     if (control != (host.x87 & 0xFFFF))
         fault("export: x87 control word " + hex(control) + " on return, the host had " + hex(host.x87));
@@ -97,9 +100,9 @@ void check_after(const ExportCall& c, const FpWords& host) {
         fault("export: x87 status word " + hex(status) + " has exception flags set on return");
     if (pending_mxcsr(c.mxcsr_after) != 0)
         fault("export: MXCSR " + hex(c.mxcsr_after) + " has an unmasked exception flag set");
-    if (tags_in_use(tags) != 1)
+    if (tags_in_use(tags) != in_x87)
         fault("export: " + std::to_string(tags_in_use(tags)) + " x87 registers in use on return (tags " +
-              hex(tags) + "), expected the result alone");
+              hex(tags) + (in_x87 ? "), expected the result alone" : "), expected none after a text result"));
     if (c.esp_delta != 0) fault("export: ESP moved by " + std::to_string(c.esp_delta) + " across the call");
 }
 
@@ -156,7 +159,11 @@ void divide_by_zero_with_host_words(bool sse) {
     standin_divide_by_zero(w.x87, w.mxcsr, sse ? 1 : 0);
 }
 
-double call_export(const void* fn, const uint32_t* args, int words) {
+namespace {
+
+// Calls the export as call_export does; in_x87 is the number of x87 registers it
+// must leave in use: 1 (its double result) or 0 (a text result, in EAX).
+ExportCall call_with_check(const void* fn, const uint32_t* args, int words, int in_x87) {
     // A nested call is made by a host routine, with the words it runs with.
     const FpWords host = g_host_words.empty() ? fp_env_words(g_env) : g_host_words.back();
     ExportCall c{};
@@ -172,9 +179,19 @@ double call_export(const void* fn, const uint32_t* args, int words) {
     standin_current_registers = routine;  // a routine left by an exception left it set
     const FpWords after = g_host_words.back();  // as a host routine may have changed them
     g_host_words.pop_back();
-    check_after(c, after);
+    check_after(c, after, in_x87);
     g_last_offset = c.esp_at_call % 16;
-    return c.result;
+    return c;
+}
+
+}  // namespace
+
+double call_export(const void* fn, const uint32_t* args, int words) {
+    return call_with_check(fn, args, words, 1).result;
+}
+
+const char* call_text_export(const void* fn, const uint32_t* args, int words) {
+    return reinterpret_cast<const char*>(static_cast<uintptr_t>(call_with_check(fn, args, words, 0).eax));
 }
 
 }  // namespace standin

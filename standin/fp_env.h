@@ -52,6 +52,10 @@ void divide_by_zero_with_host_words(bool sse);
 // Records a fault for every check that fails. Returns the export's result.
 double call_export(const void* fn, const uint32_t* args, int words);
 
+// As call_export, for an export whose result is a text: returns EAX, and checks
+// that the export leaves no x87 register in use.
+const char* call_text_export(const void* fn, const uint32_t* args, int words);
+
 // ESP at the last export call, modulo 16: 4, 8 or 12, in turn.
 uint32_t last_export_stack_offset();
 

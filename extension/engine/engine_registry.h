@@ -4,6 +4,7 @@
 
 #include "extension/engine/job_runner.h"
 #include "extension/engine/event_names.h"
+#include "extension/engine/last_error.h"
 #include "extension/limits/run_clock.h"
 
 struct lua_State;
@@ -18,7 +19,8 @@ struct Engine {
     bool closing;     // lua_close is under way; no export may touch the engine
     RunnerSlot runner;      // the cached job runner (job_runner.h)
     RunClock clock;         // the time limit and the running exports' time (run_clock.h)
-    EventNames events;      // the names script_event found functions for (event_names.h)
+    EventNames events;      // the names calls by name found functions for (event_names.h)
+    LastError last_error;   // the last report, until the host reads it (last_error.h)
 };
 
 // Keyed by the id as the host gave it, ordered by < on doubles: 0 and -0 are one

@@ -65,6 +65,7 @@ int LuaEntry::frame(JobBody body, void* job, int nargs, int nresults) noexcept {
 void LuaEntry::report_error(void (*release)(void* held), void* held) noexcept {
     HostValue message(true, 0.0);
     take_error_value(engine_.L, message);  // -1 error
+    keep_last_error(engine_.last_error, text_of(message));
     if (release) release(held);
     report_holder(message);
 }

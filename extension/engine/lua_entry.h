@@ -18,10 +18,11 @@
 // Free stack slots every export leaves for the next one: entering protected mode
 // pushes (a message handler,) the runner and its argument, and when the call
 // fails, turning a number error value into text pushes two more above the error
-// value (any pushed handler is gone by then). One slot more is for
-// script_event, which holds the function it found while the host reads the
-// list's size, before it enters protected mode; only one such call does so at a
-// time, so an export called meanwhile still finds the other three.
+// value (any pushed handler is gone by then). One slot more is for a call by
+// name with a list (script_event, call_real, call_text: list_call.h), which
+// holds the function it found while the host reads the list's size, before it
+// enters protected mode; only one such call does so at a time, so an export
+// called meanwhile still finds the other three.
 constexpr int kEntryRoom = 4;
 
 class LuaEntry {

@@ -13,6 +13,7 @@ extern "C" {
 #include "extension/engine/lua_entry.h"
 #include "extension/exports/varnel_exports.h"
 #include "extension/lua/engine_setup.h"
+#include "extension/lua/file_chunk.h"
 #include "host/export_scope.h"
 
 namespace {
@@ -20,7 +21,7 @@ namespace {
 // [-0, +0, e] Loads the file at path and runs it with no arguments, dropping
 // its results. A load failure is raised with luaL_loadfile's message as it is.
 int run_file(lua_State* L, void* path) {
-    if (luaL_loadfile(L, static_cast<const char*>(path)) != 0) return lua_error(L);  // raises the message on top
+    if (load_file_chunk(L, static_cast<const char*>(path)) != 0) return lua_error(L);  // raises the message on top
     lua_call(L, 0, 0);  // -1 chunk
     return 0;
 }
@@ -39,7 +40,7 @@ VARNEL_EXPORT_WORK double make_state(double id) {
         report_failure("state: not enough memory for engine %.14g", id);
         return 1.0;
     }
-    Engine engine{L, 0, false, RunnerSlot{LUA_NOREF}, RunClock{}, EventNames{}};
+    Engine engine{L, 0, false, RunnerSlot{LUA_NOREF}, RunClock{}, EventNames{}, LastError{}};
     if (set_up_engine(L, engine) != 0) {  // +0 or +1 error
         report_error_value(L, -1);
         lua_close(L);
@@ -60,7 +61,7 @@ VARNEL_EXPORT_WORK double load_file(double id, const char* path) {
     Engine* engine = engine_for("load", id);
     if (!engine) return 1.0;
     if (!path) {
-        report_failure("load: null path for engine %.14g", id);
+        report_engine_failure(*engine, "load: null path for engine %.14g", id);
         return 1.0;
     }
     LuaEntry entry(*engine);
@@ -73,7 +74,7 @@ VARNEL_EXPORT_WORK double close_state(double id) {
     Engine* engine = engine_for("destroy", id);
     if (!engine) return 1.0;
     if (engine->busy > 0) {
-        report_failure("destroy: engine %.14g is running Lua code", id);
+        report_engine_failure(*engine, "destroy: engine %.14g is running Lua code", id);
         return 1.0;
     }
     close_engine(*engine);

@@ -5,6 +5,7 @@ extern "C" {
 
 #include "extension/engine/engine_registry.h"
 #include "extension/engine/error_report.h"
+#include "extension/engine/last_error.h"
 #include "extension/engine/lua_entry.h"
 #include "extension/engine/script_registry.h"
 #include "extension/exports/varnel_exports.h"
@@ -31,7 +32,7 @@ VARNEL_EXPORT_WORK double register_script(double id, const char* name, double in
     Engine* engine = engine_for("script_register", id);
     if (!engine) return 1.0;
     if (!name) {
-        report_failure("script_register: null name for engine %.14g", id);
+        report_engine_failure(*engine, "script_register: null name for engine %.14g", id);
         return 1.0;
     }
     RegisterJob job{name};
@@ -43,7 +44,8 @@ VARNEL_EXPORT_WORK double register_script(double id, const char* name, double in
         }
     }
     if (!record_script(name, index))
-        report_failure("script_register: not enough memory to record a name for engine %.14g", id);
+        report_engine_failure(*engine, "script_register: not enough memory to record a name for engine %.14g",
+                              id);
     return 1.0;
 }
 

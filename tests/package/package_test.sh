@@ -31,12 +31,18 @@ expected="./$name/LICENSE
 ./$name/LUA-COPYRIGHT
 ./$name/examples/demo.lua
 ./$name/examples/demo_host.lua
+./$name/exports.txt
 ./$name/guide.md
 ./$name/lua5.1.dll
 ./$name/nexlink.dll
 ./$name/varnel-run.exe
 ./$name/varnel.dll"
 [ "$files" = "$expected" ] || { fail "file list differs:"; diff <(echo "$expected") <(echo "$files"); }
+
+# exports.txt names each export the DLL has, and no other.
+listed=$(grep -v '^#' "$work/unpacked/$name/exports.txt" | sed 's/(.*//' | sort)
+exported=$("$objdump" -p "$work/unpacked/$name/varnel.dll" | awk '/\[Ordinal\/Name Pointer\] Table/ {on = 1; next} on && !/\]/ {exit} on {print $NF}' | sort)
+[ "$listed" = "$exported" ] || { fail "exports.txt and varnel.dll's exports differ:"; diff <(echo "$listed") <(echo "$exported"); }
 
 cd "$work/unpacked"
 "$emulator" "$version_check" "$version" "$name" || fail "version resources differ from $version"

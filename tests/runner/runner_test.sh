@@ -84,6 +84,13 @@ refuses no_values "events[1] has no field 'values'" 'return { scripts = {}, even
 refuses value_kind "events[1].values[2] must be a number or a text, not boolean" \
   'return { scripts = {}, events = { {name = "f", values = {1, true}} } }'
 refuses error_object "(error object is a table value)" 'error({})'
+refuses index_nan "scripts[1].index is NaN, which no script index can match" \
+  'return { scripts = { {name = "a", index = 0/0, play = print} }, events = {} }'
+refuses export_kind "events[1].export 'call_number' is not one of script_event, call_real" \
+  'return { scripts = {}, events = { {export = "call_number", name = "f", values = {}} } }'
+refuses export_no_path "events[1] has no field 'path'" 'return { scripts = {}, events = { {export = "global_real"} } }'
+refuses export_value_kind "events[1].value must be a number, not string" \
+  'return { scripts = {}, events = { {export = "global_set_real", path = "x", value = "1"} } }'
 refuses limit_kind "the table returned.time_limit must be a number, not string" \
   'return { scripts = {}, events = {}, time_limit = "1" }'
 refuses limit_negative "the table returned.time_limit must be 0 or more" \
@@ -92,7 +99,61 @@ run missing quiet.lua no_such_host.lua
 [ "$status" = 2 ] && [ -z "$out" ] && [[ "$err" == "varnel-run: HOST file no_such_host.lua: cannot open no_such_host.lua"* ]] ||
   fail "missing HOST: status $status, stderr '$err'"
 run usage
-[ "$status" = 2 ] && [ -z "$out" ] && [ "$err" = "usage: varnel-run SCRIPT [HOST]" ] || fail "no arguments: status $status"
+usage='usage: varnel-run SCRIPT [HOST]
+       varnel-run --help | --version'
+[ "$status" = 2 ] && [ -z "$out" ] && [ "$err" = "$usage" ] || fail "no arguments: status $status"
+run unknown_option --verbose quiet.lua
+[ "$status" = 2 ] && [ -z "$out" ] && [ "$err" = "$usage" ] || fail "unknown option: status $status"
+run help --help
+[ "$status" = 0 ] && [ -z "$err" ] && [[ "$out" == "$usage"*"Exit status: 0 all went well"* ]] || fail "--help: status $status"
+run version --version
+[ "$status" = 0 ] && [ -z "$err" ] && [[ "$out" =~ ^varnel-run\ [0-9]+\.[0-9]+\.[0-9]+$ ]] || fail "--version: '$out'"
+
+# The game's other calls, from events entries: each printed with what it gave.
+cat >answers.lua <<'LUA'
+function answer(a, b) return a * b end
+function words(w) return w .. "!" end
+config = {volume = 0.5}
+LUA
+cat >answers_host.lua <<'LUA'
+return { scripts = {}, events = {
+  {export = "call_real", name = "answer", values = {6, 7}},
+  {export = "call_text", name = "words", values = {"hi"}},
+  {export = "call_real", name = "on_step", values = {}},
+  {export = "last_error"},
+  {export = "last_error"},
+  {export = "global_set_real", path = "config.volume", value = 0.75},
+  {export = "global_text", path = "config.volume"},
+  {export = "global_set_text", path = "config.title", value = ""},
+  {export = "run", code = "assert(config.title == '')"},
+} }
+LUA
+run answers answers.lua answers_host.lua
+expected='state(1)
+load(1, "answers.lua")
+call_real(1, "answer", list {6, 7})
+  gave 42
+call_text(1, "words", list {"hi"})
+  gave "hi!"
+call_real(1, "on_step", list {})
+  host_report_error "attempt to call global '"'"'on_step'"'"' (a nil value)"
+  gave 0
+last_error(1)
+  gave "attempt to call global '"'"'on_step'"'"' (a nil value)"
+last_error(1)
+  gave ""
+global_set_real(1, "config.volume", 0.75)
+  gave 1
+global_text(1, "config.volume")
+  gave "0.75"
+global_set_text(1, "config.title", "")
+  gave 1
+run(1, "assert(config.title == '"'"''"'"')")
+  gave 1
+destroy(1)
+ledger: 0 live cells, 0 live host strings, 0 faults
+exit status 1: 1 error reported'
+[ "$status" = 1 ] && [ "$out" = "$expected" ] || { fail "export calls: status $status"; diff <(echo "$expected") <(echo "$out"); }
 
 # A play function that fails or answers a table: the script goes on with 0, the
 # run ends with exit status 3.
@@ -133,6 +194,15 @@ run limited spins.lua limited.lua
   [ "$(grep -c '^  host_report_error "script ran longer than 0.1 seconds\\nstack traceback:' <<<"$out")" = 1 ] &&
   [ "$(grep -c '^  verdict 1.0$' <<<"$out")" = 2 ] ||
   fail "HOST with a time limit: status $status, output:"$'\n'"$out"
+
+# Paths outside the system's code page: a script and a HOST file whose names and
+# folder hold Cyrillic and CJK letters open and run.
+mkdir -p "данные_数据"
+printf 'function on_go() draw_text(0, 0, "ok") return 0 end\n' >"данные_数据/сценарий_脚本.lua"
+printf 'return { scripts = {}, events = { {name = "on_go", values = {}} } }\n' >"данные_数据/хост.lua"
+run wide "данные_数据/сценарий_脚本.lua" "данные_数据/хост.lua"
+[ "$status" = 0 ] && grep -q '^load(1, "данные_数据/сценарий_脚本.lua")$' <<<"$out" &&
+  grep -q '^  host_draw_text 0, 0, "ok"$' <<<"$out" || fail "paths outside the code page: status $status, output:"$'\n'"$out$err"
 
 [ "$failures" = 0 ] && echo "runner: all cases passed"
 exit $((failures > 0))

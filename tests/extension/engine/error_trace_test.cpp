@@ -143,7 +143,7 @@ TEST_F(ErrorTrace, ASyntaxErrorHasNoTraceback) {
 TEST_F(ErrorTrace, AnErrorWithNoLuaLevelHasNoTraceback) {
     standin::set_list(8, {});
     EXPECT_EQ(script_event(kId, "trace_no_such_function", 8), 1.0);
-    EXPECT_EQ(reports(), (std::vector<std::string>{"attempt to call a nil value"}));
+    EXPECT_EQ(reports(), (std::vector<std::string>{"attempt to call global 'trace_no_such_function' (a nil value)"}));
 }
 
 TEST_F(ErrorTrace, ErrorValuesThatAreNotStrings) {

@@ -133,4 +133,35 @@ TEST_F(EngineStack, ScriptEventLeavesTheHeight) {
     }
 }
 
+TEST_F(EngineStack, CallsRunAndGlobalsLeaveTheHeightAfterThousandsOfCalls) {
+    keep_one();
+    standin::set_list(42, {standin::Value::number(3), standin::Value::text_of("x")});
+    load_source("function stack_echo(a, b) return b, a end\n"
+                "function stack_raise() error('stack: raised', 0) end\n"
+                "stack_t = {a = {b = {c = 5}}}\n"
+                "stack_raising = setmetatable({}, {__index = function() error('stack: index', 0) end})");
+    size_t expected = 0;
+    for (int i = 0; i < 2000; ++i) {
+        EXPECT_STREQ(call_text(kId, "stack_echo", 42), "x");
+        EXPECT_EQ(call_real(kId, "stack_echo", 42), 0.0);
+        EXPECT_EQ(global_real(kId, "stack_t.a.b.c"), 5.0);
+        EXPECT_STREQ(global_text(kId, "stack_t.a.b"), "");
+        EXPECT_EQ(global_set_real(kId, "stack_t.a.n", i), 1.0);
+        EXPECT_EQ(global_set_text(kId, "stack_t.a.s", "s"), 1.0);
+        EXPECT_EQ(run(kId, "stack_n = (stack_n or 0) + 1 return 1, 2, 3"), 1.0);
+        if (i % 200 == 0) {
+            EXPECT_EQ(call_real(kId, "stack_raise", 42), 0.0);
+            EXPECT_STREQ(call_text(kId, "stack_missing", 42), "");
+            EXPECT_EQ(global_real(kId, "stack_raising.x"), 0.0);
+            EXPECT_EQ(global_set_real(kId, "stack_none.x", 1), 1.0);
+            EXPECT_EQ(run(kId, "error('stack: run', 0)"), 1.0);
+            EXPECT_NE(std::string(last_error(kId)), "");
+            expected += 5;
+        }
+    }
+    EXPECT_EQ(reported(), expected);
+    EXPECT_EQ(global_real(kId, "stack_n"), 2000.0);
+    expect_kept(2);
+}
+
 }  // namespace

@@ -209,10 +209,11 @@ TEST_F(ScriptEvent, LuaErrorIsReportedOnceAfterTheListIsReleased) {
 
 TEST_F(ScriptEvent, GlobalThatCannotBeCalledIsReported) {
     ASSERT_EQ(run(1, "ev_number = 42\nev_table = {}"), 1.0);
-    const std::pair<const char*, const char*> cases[] = {{"ev_absent", "attempt to call a nil value"},
-                                                         {"ev_number", "attempt to call a number value"},
-                                                         {"ev_table", "attempt to call a table value"},
-                                                         {"string.len", "attempt to call a nil value"}};
+    const std::pair<const char*, const char*> cases[] = {
+        {"ev_absent", "attempt to call global 'ev_absent' (a nil value)"},
+        {"ev_number", "attempt to call global 'ev_number' (a number value)"},
+        {"ev_table", "attempt to call global 'ev_table' (a table value)"},
+        {"string.len", "attempt to call global 'string.len' (a nil value)"}};
     standin::set_list(7, numbers({1}));
     for (const auto& [name, message] : cases) {
         clear_logs();
@@ -554,7 +555,7 @@ TEST_F(ScriptEvent, ANameCalledAgainThatIsNoLongerAFunction) {
     ASSERT_EQ(run(1, "setmetatable(_G, nil) ev_shifting = 7"), 1.0);
     EXPECT_EQ(script_event(1, "ev_shifting", 5), 1.0);
     ASSERT_EQ(reports().size(), 1u);
-    EXPECT_EQ(reports()[0].rfind("attempt to call a number value", 0), 0u) << reports()[0];
+    EXPECT_EQ(reports()[0].rfind("attempt to call global 'ev_shifting' (a number value)", 0), 0u) << reports()[0];
     EXPECT_EQ(count_of("list_done 5"), 5u);
 }
 
