@@ -3,7 +3,6 @@
 #include "bridge/nexlink.h"
 
 HostSide* g_host_side = nullptr;
-HostCallHook g_host_call_hook = nullptr;
 
 void settle_after_host(uint32_t code, FpWords now) noexcept {
     HostSide* side = g_host_side;

@@ -1,4 +1,4 @@
-// varnel's six exports as the host calls them: each goes through
+// varnel's exports as the host calls them: each goes through
 // standin::call_export, which plays the host's floating-point environment and
 // checks what the export leaves (standin/fp_env.h). Programs that play the host
 // include this header instead of extension/exports/varnel_exports.h, never both.
@@ -25,6 +25,9 @@ double varnel_export_script_register(double id, const char* name, double index)
     STANDIN_EXPORT_SYMBOL(script_register);
 double varnel_export_script_event(double id, const char* name, double list) STANDIN_EXPORT_SYMBOL(script_event);
 double varnel_export_time_limit(double id, double seconds) STANDIN_EXPORT_SYMBOL(time_limit);
+double varnel_export_memory_limit(double id, double bytes) STANDIN_EXPORT_SYMBOL(memory_limit);
+double varnel_export_memory_used(double id) STANDIN_EXPORT_SYMBOL(memory_used);
+double varnel_export_sandbox(double id) STANDIN_EXPORT_SYMBOL(sandbox);
 }
 
 namespace standin {
@@ -74,4 +77,13 @@ inline double script_event(double id, const char* name, double list) {
 }
 inline double time_limit(double id, double seconds) {
     return standin::ExportArgs().add(id).add(seconds).call(standin::export_address(varnel_export_time_limit));
+}
+inline double memory_limit(double id, double bytes) {
+    return standin::ExportArgs().add(id).add(bytes).call(standin::export_address(varnel_export_memory_limit));
+}
+inline double memory_used(double id) {
+    return standin::ExportArgs().add(id).call(standin::export_address(varnel_export_memory_used));
+}
+inline double sandbox(double id) {
+    return standin::ExportArgs().add(id).call(standin::export_address(varnel_export_sandbox));
 }

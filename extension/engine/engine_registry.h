@@ -4,7 +4,9 @@
 
 #include "extension/engine/job_runner.h"
 #include "extension/exports/event_names.h"
+#include "extension/limits/memory_cap.h"
 #include "extension/limits/run_clock.h"
+#include "extension/lua/sandbox.h"
 
 struct lua_State;
 
@@ -19,6 +21,8 @@ struct Engine {
     RunnerSlot runner;      // the cached job runner (job_runner.h)
     RunClock clock;         // the time limit and the running exports' time (run_clock.h)
     EventNames events;      // the names script_event found functions for (event_names.h)
+    MemoryCap* memory;      // the counting allocator's counters and cap, at a fixed address (memory_cap.h)
+    SandboxMark sandbox;    // whether the engine runs scripts the game did not write (sandbox.h)
 };
 
 // Keyed by the id as the host gave it, ordered by < on doubles: 0 and -0 are one

@@ -1,4 +1,4 @@
-// The six exports the host calls by name. cdecl, every argument a double or a
+// The exports the host calls by name. cdecl, every argument a double or a
 // NUL-terminated text, every result a double (returned in ST0). Exported through
 // varnel.def on Windows and varnel.map on Linux, never by attribute.
 #pragma once
@@ -16,4 +16,7 @@ double VARNEL_CDECL destroy(double id);
 double VARNEL_CDECL script_register(double id, const char* name, double index);
 double VARNEL_CDECL script_event(double id, const char* name, double list);
 double VARNEL_CDECL time_limit(double id, double seconds);
+double VARNEL_CDECL memory_limit(double id, double bytes);
+double VARNEL_CDECL memory_used(double id);
+double VARNEL_CDECL sandbox(double id);
 }

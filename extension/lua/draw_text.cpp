@@ -6,6 +6,7 @@ extern "C" {
 }
 
 #include "extension/engine/error_report.h"
+#include "extension/limits/run_clock.h"
 #include "host/host_routines.h"
 
 int lua_draw_text(lua_State* L) {
@@ -15,5 +16,6 @@ int lua_draw_text(lua_State* L) {
     const char* text = lua_tolstring(L, 3, nullptr);
     const uint32_t raised = host_draw_text(x, y, text);  // no holder is left
     if (raised != 0) return raise_host_exception(L, raised);
+    run_clock_check(L);  // the time limit is checked at every host routine's return
     return 0;
 }

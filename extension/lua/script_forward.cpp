@@ -16,6 +16,7 @@ extern "C" {
 #include "extension/engine/pending_cells.h"
 #include "extension/engine/script_registry.h"
 #include "extension/exports/varnel_exports.h"
+#include "extension/limits/run_clock.h"
 #include "host/host_routines.h"
 
 namespace {
@@ -140,7 +141,9 @@ int forward_script_call(lua_State* L) {
         if (result.cell) NexDeallocateString(result.cell);
         return raise_host_exception(L, raised);
     }
-    return hand_result(L, result);  // what lies below is dropped by Lua
+    const int n = hand_result(L, result);  // what lies below is dropped by Lua
+    run_clock_check(L);  // the time limit is checked at every host routine's return, nothing held
+    return n;
 }
 
 namespace {
