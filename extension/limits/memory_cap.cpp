@@ -43,6 +43,11 @@ void* counting_alloc(void* ud, void* ptr, std::size_t osize, std::size_t nsize) 
     return block ? block : ptr;           // a shrink that failed keeps the larger block
 }
 
+MemoryCap* memory_cap_of(lua_State* L) noexcept {
+    void* ud = nullptr;
+    return lua_getallocf(L, &ud) == counting_alloc ? static_cast<MemoryCap*>(ud) : nullptr;
+}
+
 void collect_with_cap_lifted(lua_State* L, MemoryCap& cap) noexcept {
     ++cap.lifted;
     if (lua_cpcall(L, collect_all, nullptr) != 0) lua_settop(L, -2);  // +0, or +1 error and -1

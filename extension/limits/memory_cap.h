@@ -30,6 +30,10 @@ void free_memory_cap(MemoryCap* cap) noexcept;
 // The allocator every engine is made with (lua_Alloc), its user data a MemoryCap.
 void* counting_alloc(void* ud, void* ptr, std::size_t osize, std::size_t nsize) noexcept;
 
+// [-0, +0, -] The cap of L's engine, or null when it was not made with
+// counting_alloc.
+MemoryCap* memory_cap_of(lua_State* L) noexcept;
+
 // [-0, +0, -] A full collection of L's engine with the cap lifted, its errors
 // (a raising finalizer) dropped. Takes two free stack slots.
 void collect_with_cap_lifted(lua_State* L, MemoryCap& cap) noexcept;
