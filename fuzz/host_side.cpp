@@ -46,6 +46,11 @@ double Driver::random_seconds() {
                               std::nan(""), -1.0, -1e-9});
 }
 
+double Driver::random_bytes() {
+    return rng_.pick<double>({0.0, 1.0, 4096.0, 65536.0, 262144.0, 1048576.0, 8388608.0, 67108864.0, 1e300,
+                              std::numeric_limits<double>::infinity(), std::nan(""), -1.0});
+}
+
 std::string Driver::random_name() {
     if (rng_.chance(75)) return rng_.pick(names_);
     std::string s;

@@ -50,10 +50,12 @@ bool is_limit_error(lua_State* L, int index, const RunClock& clock) noexcept {
 }  // namespace
 
 LuaEntry::~LuaEntry() {
-    if (!reported_ && limit_fired_)
+    if (!reported_ && limit_fired_) {
         report_limit(engine_.clock);
-    else if (!reported_ && memory_refused_)
+    } else if (!reported_ && memory_refused_ && engine_.memory->told != engine_.memory->refused) {
+        engine_.memory->told = engine_.memory->refused;  // a nested export's report covers it
         report_text("not enough memory");
+    }
     --engine_.busy;
 }
 
@@ -63,6 +65,7 @@ void LuaEntry::settle(unsigned fired, unsigned refused) noexcept {
         memory_refused_ = true;
         collect_with_cap_lifted(engine_.L, *engine_.memory);  // the engine is back to what it holds
     }
+    if (engine_.clock.depth == 0) engine_.memory->reserve = false;
 }
 
 int LuaEntry::frame(JobBody body, void* job, int nargs, int nresults) noexcept {
@@ -103,6 +106,7 @@ void LuaEntry::report_error(void (*release)(void* held), void* held) noexcept {
     lua_State* L = engine_.L;
     const bool limit_instead = limit_fired_ && !is_limit_error(L, -1, engine_.clock);
     reported_ = true;
+    engine_.memory->told = engine_.memory->refused;
     ++engine_.memory->lifted;  // wording the error is never refused memory
     HostValue message(true, 0.0);
     take_error_value(L, message);  // -1 error

@@ -10,6 +10,9 @@ extern "C" {
 
 namespace {
 
+// Bytes granted above the cap once it refused, until the export returns.
+constexpr std::size_t kReserve = 64 * 1024;
+
 // [-0, +0, e] Run by lua_cpcall: one full collection.
 int collect_all(lua_State* L) {
     lua_gc(L, LUA_GCCOLLECT, 0);
@@ -33,9 +36,13 @@ void* counting_alloc(void* ud, void* ptr, std::size_t osize, std::size_t nsize) 
         cap->used -= had;
         return nullptr;
     }
-    if (nsize > had && cap->cap > 0 && cap->lifted == 0 && nsize - had > cap->cap - std::min(cap->used, cap->cap)) {
-        ++cap->refused;
-        return nullptr;
+    if (nsize > had && cap->cap > 0 && cap->lifted == 0) {
+        const std::size_t limit = cap->cap + (cap->reserve ? kReserve : 0);
+        if (nsize - had > limit - std::min(cap->used, limit)) {
+            ++cap->refused;
+            cap->reserve = true;
+            return nullptr;
+        }
     }
     void* block = std::realloc(ptr, nsize);
     if (!block && nsize > had) return nullptr;

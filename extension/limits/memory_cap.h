@@ -8,7 +8,11 @@
 // with a full collection, with the cap lifted, and the engine is back to what its
 // scripts still hold. Freeing and shrinking are never refused, and varnel's own
 // work (reporting an error, that collection, closing the engine) runs with the
-// cap lifted.
+// cap lifted. Once the cap refused an allocation, a small reserve above it is
+// granted until the outermost export of the engine returns, so that the engine
+// can raise and handle the error (grow its stack for the message handler, say);
+// a script that catches the error and goes on is refused again at the reserve's
+// end.
 #pragma once
 #include <cstddef>
 
@@ -18,7 +22,9 @@ struct MemoryCap {
     std::size_t used = 0;    // bytes the engine holds
     std::size_t cap = 0;     // bytes it may hold; 0: no cap
     int lifted = 0;          // varnel's own work under way, nested: the cap does not apply
+    bool reserve = false;    // the reserve above the cap is open
     unsigned refused = 0;    // allocations refused, ever: an export compares before and after
+    unsigned told = 0;       // refused as it was when the host was last told of a failure
 };
 
 // A new cap record for one engine (the allocator's user data, which must not
