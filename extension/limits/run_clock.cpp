@@ -32,12 +32,12 @@ const void* registry_of(lua_State* L) noexcept {
     return registry;
 }
 
-// L's engine's clock while its Lua code runs, or null. Lua code runs only inside
-// an export's protected call (finalizers run with hooks off), so the clock is the
-// current one; the registry check is for safety's sake.
+// L's engine's clock while its Lua code runs, when it has a limit, or null. Lua
+// code runs only inside an export's protected call, so the clock is the current
+// one; the registry check is for safety's sake.
 RunClock* clock_of(lua_State* L) noexcept {
     RunClock* clock = g_run_clock;
-    return clock && clock->registry == registry_of(L) ? clock : nullptr;
+    return has_limit(clock) && clock->registry == registry_of(L) ? clock : nullptr;
 }
 
 // [-0, +1, v] Raises the limit's error on L.
@@ -91,13 +91,13 @@ void run_clock_stop(RunClock& clock, lua_State* L) noexcept {
 
 int run_clock_hook_count(lua_State* L) noexcept {
     const RunClock* clock = clock_of(L);
-    if (!has_limit(clock)) return 0;
+    if (!clock) return 0;
     return clock->expired ? 1 : kCheckEvery;
 }
 
 int run_clock_tick(lua_State* L, int count) {
     RunClock* clock = clock_of(L);
-    if (!has_limit(clock)) return 0;
+    if (!clock) return 0;
     if (!clock->expired) {
         clock->ticks += count;
         if (clock->ticks < kCheckEvery) return kCheckEvery;
@@ -111,7 +111,7 @@ int run_clock_tick(lua_State* L, int count) {
 
 void run_clock_check(lua_State* L) {
     RunClock* clock = clock_of(L);
-    if (!has_limit(clock) || clock->depth == 0 || !time_is_up(*clock)) return;
+    if (!clock || clock->depth == 0 || !time_is_up(*clock)) return;
     refresh_hook(L, L, 1);
     raise_limit(L, *clock);
 }
