@@ -8,6 +8,8 @@ extern "C" {
 #include <lua.h>
 }
 
+#include "extension/limits/engine_jit.h"
+
 namespace {
 
 constexpr char kBinaryRefused[] = "binary chunks are not loaded in a sandboxed engine";
@@ -40,7 +42,8 @@ int sandbox_loadstring(lua_State* L);
 int checked_date(lua_State* L);
 
 // Functions replaced by ones that check what they are given; each new one gets
-// the function it replaces as upvalue 1.
+// the function it replaces as upvalue 1. (LuaJIT's load also takes a text, a
+// mode and an environment: there the standard one is called with the mode "t".)
 struct Replaced {
     const char* library;  // null: a global
     const char* name;
@@ -108,8 +111,25 @@ const char* checked_reader(lua_State* L, void* data, std::size_t* size) {
     return piece;
 }
 
-// [-n, +(1 | 2), e] Lua: load(f [, chunkname]), refusing a binary chunk.
+// [-n, +(1 | 2), e] LuaJIT's load(chunk [, chunkname [, mode [, env]]]), the
+// standard one (upvalue 1) with its mode always "t": text only.
+int luajit_text_load(lua_State* L) {
+    std::size_t length = 0;
+    const char* s = lua_type(L, 1) == LUA_TSTRING ? lua_tolstring(L, 1, &length) : nullptr;
+    if (s && length > 0 && s[0] == LUA_SIGNATURE[0]) return refuse_binary(L);
+    lua_settop(L, 4);
+    lua_pushliteral(L, "t");  // +1
+    lua_replace(L, 3);        // -1
+    lua_pushvalue(L, lua_upvalueindex(1));  // +1
+    lua_insert(L, 1);
+    lua_call(L, 4, LUA_MULTRET);  // -5, +results
+    return lua_gettop(L);
+}
+
+// [-n, +(1 | 2), e] Lua: load(f [, chunkname]), refusing a binary chunk; on
+// LuaJIT, its own load with the text mode.
 int sandbox_load(lua_State* L) {
+    if (engine_is_luajit()) return luajit_text_load(L);
     luaL_checktype(L, 1, LUA_TFUNCTION);
     const char* chunkname = luaL_optstring(L, 2, "=(load)");
     lua_settop(L, 3);
