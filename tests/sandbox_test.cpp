@@ -150,11 +150,11 @@ TEST_F(Sandbox, BinaryChunksAreRefusedThereAndOnlyThere) {
              "local f1, m1 = loadstring(chunk)\n"
              "local f2, m2 = load(function() local c = chunk chunk = nil return c end)\n"
              "local f3 = load(function() return nil end)\n"
-             "draw_text(0, 0, tostring(f1) .. ' ' .. m1 .. ' | ' .. tostring(f2) .. ' ' ..\n"
-             "  tostring(m2:find('binary chunk') ~= nil) .. ' | ' .. type(f3))");
+             "draw_text(0, 0, tostring(f1) .. ' ' .. m1 .. ' | ' .. tostring(f2) .. ' ' .. m2 .. ' | ' .. type(f3))");
     EXPECT_TRUE(reports().empty()) << joined(reports());
     EXPECT_EQ(drawn(), std::vector<std::string>{
-                           "nil binary chunks are not loaded in a sandboxed engine | nil true | function"});
+                           "nil binary chunks are not loaded in a sandboxed engine | "
+                           "nil binary chunks are not loaded in a sandboxed engine | function"});
     if (engine_is_luajit()) {
         // LuaJIT's load takes a text, a mode (always text here) and an environment.
         standin::draws().clear();

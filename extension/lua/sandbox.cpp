@@ -123,6 +123,9 @@ int luajit_text_load(lua_State* L) {
     lua_pushvalue(L, lua_upvalueindex(1));  // +1
     lua_insert(L, 1);
     lua_call(L, 4, LUA_MULTRET);  // -5, +results
+    if (lua_gettop(L) == 2 && lua_isnil(L, 1) && lua_isstring(L, 2) &&
+        std::strcmp(lua_tostring(L, 2), "attempt to load chunk with wrong mode") == 0)
+        return refuse_binary(L);  // the words of Lua 5.1.5's engines
     return lua_gettop(L);
 }
 
