@@ -6,11 +6,15 @@
 # varnel is compiled against Lua 5.1.5's headers on every engine: the binary is the
 # same, and only the engine library beside it differs.
 #
-# Two patches of ours: luajit-finalizers.patch keeps a script's finalizers from
+# Three patches of ours: luajit-finalizers.patch keeps a script's finalizers from
 # nesting without bound on the C stack (a crash) or from keeping lua_close busy
 # forever; luajit-trace-exit-gc.patch, for builds with the JIT compiler, rethrows a
 # finalizer's error from the interpreter instead of unwinding through the trace
-# exit handler (a crash on Linux).
+# exit handler (a crash on Linux); luajit-oom.patch is for an engine at its
+# memory cap: a resumed coroutine's stack grows under protection, so that running
+# out of memory raises on the resuming thread instead of unwinding one that is not
+# running, and the string table's resize, which collection steps make, is skipped
+# instead of raising there.
 #
 # The JIT compiler is left out by default: hooks do not fire in compiled code, and
 # the build with it has not yet passed long randomized runs (docs/engines.md).
@@ -70,12 +74,13 @@ add_custom_command(OUTPUT ${luajit_products}
   COMMAND ${CMAKE_COMMAND} -E copy_directory ${LUAJIT_SOURCE}/dynasm ${LUAJIT_BUILD}/dynasm
   COMMAND patch -s -p1 -d ${LUAJIT_BUILD} -i ${CMAKE_CURRENT_LIST_DIR}/luajit-finalizers.patch
   COMMAND patch -s -p1 -d ${LUAJIT_BUILD} -i ${CMAKE_CURRENT_LIST_DIR}/luajit-trace-exit-gc.patch
+  COMMAND patch -s -p1 -d ${LUAJIT_BUILD} -i ${CMAKE_CURRENT_LIST_DIR}/luajit-oom.patch
   COMMAND ${luajit_make}
   COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}
   COMMAND ${CMAKE_COMMAND} -E copy ${built_library} ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/${LUAJIT_LIBRARY}
   COMMAND ${CMAKE_COMMAND} -E copy ${LUAJIT_BUILD}/src/${LUAJIT_PROGRAM} ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/${LUAJIT_PROGRAM}
   DEPENDS ${luajit_inputs} ${CMAKE_CURRENT_LIST_DIR}/luajit-finalizers.patch
-          ${CMAKE_CURRENT_LIST_DIR}/luajit-trace-exit-gc.patch
+          ${CMAKE_CURRENT_LIST_DIR}/luajit-trace-exit-gc.patch ${CMAKE_CURRENT_LIST_DIR}/luajit-oom.patch
   COMMENT "Building LuaJIT (${luajit_cflags})"
   VERBATIM)
 add_custom_target(luajit_build ALL DEPENDS ${LUAJIT_OUTPUTS})

@@ -65,7 +65,7 @@ void LuaEntry::settle(unsigned fired, unsigned refused) noexcept {
         memory_refused_ = true;
         collect_with_cap_lifted(engine_.L, *engine_.memory);  // the engine is back to what it holds
     }
-    if (engine_.clock.depth == 0) engine_.memory->reserve = false;
+    if (engine_.clock.depth == 0) engine_.memory->reserve = 0;
 }
 
 int LuaEntry::frame(JobBody body, void* job, int nargs, int nresults) noexcept {

@@ -37,10 +37,10 @@ void* counting_alloc(void* ud, void* ptr, std::size_t osize, std::size_t nsize) 
         return nullptr;
     }
     if (nsize > had && cap->cap > 0 && cap->lifted == 0) {
-        const std::size_t limit = cap->cap + (cap->reserve ? kReserve : 0);
+        const std::size_t limit = std::max(cap->cap, cap->reserve);
         if (nsize - had > limit - std::min(cap->used, limit)) {
             ++cap->refused;
-            cap->reserve = true;
+            if (cap->reserve == 0) cap->reserve = std::max(cap->cap, cap->used) + kReserve;
             return nullptr;
         }
     }

@@ -8,11 +8,11 @@
 // with a full collection, with the cap lifted, and the engine is back to what its
 // scripts still hold. Freeing and shrinking are never refused, and varnel's own
 // work (reporting an error, that collection, closing the engine) runs with the
-// cap lifted. Once the cap refused an allocation, a small reserve above it is
-// granted until the outermost export of the engine returns, so that the engine
-// can raise and handle the error (grow its stack for the message handler, say);
-// a script that catches the error and goes on is refused again at the reserve's
-// end.
+// cap lifted. Once the cap refused an allocation, a small reserve above what the
+// engine held then (or the cap, if more) is granted until the outermost export
+// of the engine returns, so that the engine can raise and handle the error (grow
+// its stack for the message handler, word a message); a script that catches the
+// error and goes on is refused again at the reserve's end.
 #pragma once
 #include <cstddef>
 
@@ -22,7 +22,7 @@ struct MemoryCap {
     std::size_t used = 0;    // bytes the engine holds
     std::size_t cap = 0;     // bytes it may hold; 0: no cap
     int lifted = 0;          // varnel's own work under way, nested: the cap does not apply
-    bool reserve = false;    // the reserve above the cap is open
+    std::size_t reserve = 0;  // while the reserve is open, the bytes it ends at; else 0
     unsigned refused = 0;    // allocations refused, ever: an export compares before and after
     unsigned told = 0;       // refused as it was when the host was last told of a failure
 };
