@@ -19,7 +19,9 @@
 // stand-in's call log on: varnel and the floor must make exactly the same host
 // calls, and leave no fault, report, cell or host string behind; if not, the
 // program says so and exits with 1. Then the game-like frame (bench/game.h), F
-// frames of each part (default 31), unless --only leaves it out ("game" keeps it).
+// frames of each part (default 31), unless --only leaves it out ("game" keeps it),
+// and the counting allocator's cost on the frame's Lua parts ("allocator" keeps
+// that alone).
 #include <algorithm>
 #include <cstddef>
 #include <cstdio>
@@ -264,6 +266,7 @@ void set_up_host() {
     for (const FloorScript& s : kScripts) script_register(kEngine, s.name, s.index);
     load(kEngine, path);
     state(kLimited);
+    for (const FloorScript& s : kScripts) script_register(kLimited, s.name, s.index);
     load(kLimited, path);
     std::remove(path);
     g_floor = open_floor_state(kSource, kScripts, 3);
@@ -375,6 +378,8 @@ int main(int argc, char** argv) {
     // The floor column here is the engine without a limit.
     cases.push_back(limit_case("arithmetic loop: limit / none", "loop_lua", 1.03));
     cases.push_back(limit_case("game-like loop: limit / none", "loop_game", 1.03));
+    // Host calls under a limit read the clock at every return.
+    cases.push_back(limit_case("forward f() loop: limit / none", "loop_script_0", 1.1));
 
     bool same = true;
     for (const Case& c : cases)
@@ -412,5 +417,7 @@ int main(int argc, char** argv) {
     destroy(kLimited);
     lua_close(g_floor);
     const bool game_ok = std::string("game").find(only) == std::string::npos || run_game_frames(std::max(frames, 1));
-    return game_ok && standin::faults().empty() && !standin::live_cells() && !standin::live_strings() ? 0 : 1;
+    const bool alloc_ok = std::string("game allocator").find(only) == std::string::npos ||
+                          run_allocator_cost(std::max(frames, 1));
+    return game_ok && alloc_ok && standin::faults().empty() && !standin::live_cells() && !standin::live_strings() ? 0 : 1;
 }

@@ -22,7 +22,9 @@ constexpr double kGameEngine = 2;
 constexpr double kNoEntries = 60;  // an empty list: each part takes no arguments
 constexpr double kHostScript = 13;
 
-const char kGame[] = R"lua(
+}  // namespace
+
+const char kGameSource[] = R"lua(
 local N = 10000
 local entities = {}
 for i = 1, N do
@@ -83,6 +85,8 @@ game_entities()
 game_sorts()
 )lua";
 
+namespace {
+
 using Clock = std::chrono::steady_clock;
 
 double median(std::vector<double> v) {
@@ -123,7 +127,7 @@ bool run_game_frames(int frames) {
     state(kGameEngine);
     script_register(kGameEngine, "game_host_call", kHostScript);
     const char* path = "varnel_game.lua";
-    std::ofstream(path, std::ios::binary) << kGame;
+    std::ofstream(path, std::ios::binary) << kGameSource;
     load(kGameEngine, path);
     std::remove(path);
 

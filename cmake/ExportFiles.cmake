@@ -1,15 +1,17 @@
-# varnel.def and varnel.map, written into the build tree from the one list of
+# varnel.def, varnel.map and exports.txt (the game maker's list, shipped in the
+# package), written into the build tree from the one list of
 # exports (extension/exports/export_list.h) each time CMake configures; editing the
 # list configures again. The .def gives each name its ordinal (no decoration: the
 # exports are cdecl); the .map keeps every other symbol local.
 #
-#   export_files(LIST <export_list.h> DEF <out.def> MAP <out.map>)
+#   export_files(LIST <export_list.h> DEF <out.def> MAP <out.map> TEXT <out.txt>)
 function(export_files)
-  cmake_parse_arguments(E "" "LIST;DEF;MAP" "" ${ARGN})
+  cmake_parse_arguments(E "" "LIST;DEF;MAP;TEXT" "" ${ARGN})
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${E_LIST})
   file(STRINGS ${E_LIST} lines REGEX "^EXPORTDEF\\(")
   set(def "LIBRARY varnel\nEXPORTS\n")
   set(map "{\n  global:\n")
+  set(text "# varnel.dll exports: name(arguments) -> result, all cdecl. real = a 64-bit double; text = a NUL-terminated string.\n")
   set(names)
   set(expected 1)
   foreach(line ${lines})
@@ -28,6 +30,14 @@ function(export_files)
     math(EXPR expected "${expected} + 1")
     string(APPEND def "    ${name} @${ordinal}\n")
     string(APPEND map "    ${name};\n")
+    # EXPORTDEF(name, ordinal, result, kind(arg), ...) -> name(arg: kind, ...) -> result
+    if(NOT line MATCHES "^EXPORTDEF\\([^,]+, *[0-9]+, *([a-z]+)(.*)\\)$")
+      message(FATAL_ERROR "${E_LIST}: cannot read the result and arguments of ${name}")
+    endif()
+    set(result ${CMAKE_MATCH_1})
+    string(REGEX REPLACE "^, *" "" args "${CMAKE_MATCH_2}")
+    string(REGEX REPLACE "([a-z]+)\\(([A-Za-z_0-9]+)\\)" "\\2: \\1" args "${args}")
+    string(APPEND text "${name}(${args}) -> ${result}\n")
   endforeach()
   if(NOT names)
     message(FATAL_ERROR "${E_LIST}: no EXPORTDEF line")
@@ -35,6 +45,7 @@ function(export_files)
   string(APPEND map "  local: *;\n};\n")
   write_if_different(${E_DEF} "${def}")
   write_if_different(${E_MAP} "${map}")
+  write_if_different(${E_TEXT} "${text}")
 endfunction()
 
 # So that configuring again relinks nothing.

@@ -6,7 +6,7 @@
 # varnel is compiled against Lua 5.1.5's headers on every engine: the binary is the
 # same, and only the engine library beside it differs.
 #
-# Three patches of ours: luajit-finalizers.patch keeps a script's finalizers from
+# Four patches of ours: luajit-finalizers.patch keeps a script's finalizers from
 # nesting without bound on the C stack (a crash) or from keeping lua_close busy
 # forever; luajit-trace-exit-gc.patch, for builds with the JIT compiler, rethrows a
 # finalizer's error from the interpreter instead of unwinding through the trace
@@ -20,7 +20,11 @@
 # the nesting of C frames against LUAI_MAXCCALLS (200, as Lua 5.1.5) and raises
 # "C stack overflow"; coroutine.resume and the functions coroutine.wrap makes
 # resume through lua_resume in C, where that is counted, and a C function as
-# __tostring is called rather than tail-called.
+# __tostring is called rather than tail-called;
+# luajit-oom.patch is for an engine at its memory cap: a resumed coroutine's stack
+# grows under protection, so that running out of memory raises on the resuming
+# thread instead of unwinding one that is not running, and the string table's
+# resize, which collection steps make, is skipped instead of raising there.
 #
 # The JIT compiler is left out by default: hooks do not fire in compiled code, and
 # the build with it has not yet passed long randomized runs (docs/engines.md).
@@ -82,12 +86,14 @@ add_custom_command(OUTPUT ${luajit_products}
   COMMAND patch -s -p1 -d ${LUAJIT_BUILD} -i ${CMAKE_CURRENT_LIST_DIR}/luajit-finalizers.patch
   COMMAND patch -s -p1 -d ${LUAJIT_BUILD} -i ${CMAKE_CURRENT_LIST_DIR}/luajit-trace-exit-gc.patch
   COMMAND patch -s -p1 -d ${LUAJIT_BUILD} -i ${CMAKE_CURRENT_LIST_DIR}/luajit-cstack.patch
+  COMMAND patch -s -p1 -d ${LUAJIT_BUILD} -i ${CMAKE_CURRENT_LIST_DIR}/luajit-oom.patch
   COMMAND ${luajit_make}
   COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}
   COMMAND ${CMAKE_COMMAND} -E copy ${built_library} ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/${LUAJIT_LIBRARY}
   COMMAND ${CMAKE_COMMAND} -E copy ${LUAJIT_BUILD}/src/${LUAJIT_PROGRAM} ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/${LUAJIT_PROGRAM}
   DEPENDS ${luajit_inputs} ${CMAKE_CURRENT_LIST_DIR}/luajit-finalizers.patch
           ${CMAKE_CURRENT_LIST_DIR}/luajit-trace-exit-gc.patch ${CMAKE_CURRENT_LIST_DIR}/luajit-cstack.patch
+          ${CMAKE_CURRENT_LIST_DIR}/luajit-oom.patch
   COMMENT "Building LuaJIT (${luajit_cflags})"
   VERBATIM)
 add_custom_target(luajit_build ALL DEPENDS ${LUAJIT_OUTPUTS})

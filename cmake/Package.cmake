@@ -11,7 +11,7 @@ install(TARGETS varnel lua51 nexlink varnel-run
   ARCHIVE DESTINATION lib COMPONENT devel EXCLUDE_FROM_ALL
   LIBRARY DESTINATION lib COMPONENT devel EXCLUDE_FROM_ALL)
 install(FILES examples/demo.lua examples/demo_host.lua DESTINATION examples COMPONENT game)
-install(FILES docs/guide.md docs/exports.txt LICENSE DESTINATION . COMPONENT game)
+install(FILES docs/guide.md ${VARNEL_EXPORTS_TEXT} LICENSE DESTINATION . COMPONENT game)
 install(FILES ${LUA_SRC}/../COPYRIGHT DESTINATION . RENAME LUA-COPYRIGHT COMPONENT game)
 
 set(CPACK_GENERATOR ZIP)

@@ -42,7 +42,4 @@
 //                                                 raised, held until Lua code or the export's
 //                                                 end can take it: those routines are called
 //                                                 where no code path returns a status.
-//   g_host_call_hook  host/host_call.cpp          The routine that hears of each host call,
-//                                                 installed by the run clock while any
-//                                                 engine has a limit.
 #pragma once

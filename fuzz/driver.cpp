@@ -60,11 +60,13 @@ int main(int argc, char** argv) {
                 static_cast<unsigned long long>(c.steps), static_cast<unsigned long long>(c.nested),
                 static_cast<unsigned long long>(c.probes), elapsed);
     std::printf("fuzz: exports: state %llu, load %llu, destroy %llu (%llu refused while running), "
-                "script_register %llu, script_event %llu, time_limit %llu, result calls %llu\n",
+                "script_register %llu, script_event %llu, time_limit %llu, memory_limit %llu, sandbox %llu, "
+                "result calls %llu\n",
                 static_cast<unsigned long long>(c.state), static_cast<unsigned long long>(c.load),
                 static_cast<unsigned long long>(c.destroy), static_cast<unsigned long long>(c.refused_destroys),
                 static_cast<unsigned long long>(c.script_register), static_cast<unsigned long long>(c.script_event),
-                static_cast<unsigned long long>(c.time_limit), static_cast<unsigned long long>(c.results));
+                static_cast<unsigned long long>(c.time_limit), static_cast<unsigned long long>(c.memory_limit),
+                static_cast<unsigned long long>(c.sandbox), static_cast<unsigned long long>(c.results));
     std::printf("fuzz: host scripts run %llu, error reports %llu, faults %d\n",
                 static_cast<unsigned long long>(c.scripts_run), static_cast<unsigned long long>(c.reports),
                 ok ? 0 : 1);

@@ -15,6 +15,7 @@
 struct Counts {
     uint64_t sequences = 0, steps = 0, nested = 0, probes = 0;
     uint64_t state = 0, load = 0, destroy = 0, script_register = 0, script_event = 0, time_limit = 0;
+    uint64_t memory_limit = 0, sandbox = 0;
     uint64_t scripts_run = 0, reports = 0, refused_destroys = 0, results = 0;
 };
 
@@ -73,11 +74,17 @@ private:
     void call_time_limit(double id, double seconds);
     // One of run, call_real, call_text, the global_* exports or last_error, at random.
     void call_results(double id);
+    void call_memory_limit(double id, double bytes);
+    void call_memory_used(double id);
+    void call_sandbox(double id);
+    // One of the three above on id, at random.
+    void call_memory_or_sandbox(double id);
 
     // Random inputs.
     double random_id(bool for_state);
     double random_handle();
     double random_seconds();
+    double random_bytes();
     std::string random_name();
     std::string random_path();
     std::string random_text();

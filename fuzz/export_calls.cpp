@@ -1,4 +1,4 @@
-// The driver's calls of the six exports. Each one keeps the model of engines up
+// The driver's calls of the exports. Each one keeps the model of engines up
 // to date and checks what the model says the call must do: every export returns
 // 1.0 (script_event 1.0 or 0.0), a call on an id with no engine, or on an engine
 // being closed, is reported, and destroy of an engine that is running Lua code is
@@ -165,4 +165,48 @@ void Driver::call_time_limit(double id, double seconds) {
         check(reports() > before, call + " was not reported");
     else
         check(reports() == before, call + " reported");
+}
+
+void Driver::call_memory_limit(double id, double bytes) {
+    note("memory_limit(" + show_number(id) + ", " + show_number(bytes) + ")");
+    ++counts_.memory_limit;
+    const EngineModel* m = model(id);
+    const bool refused = !m || m->closing || std::isnan(bytes) || bytes < 0;
+    const uint64_t before = reports();
+    double r;
+    {
+        Active a(active_, depth_, id);
+        r = memory_limit(id, bytes);
+    }
+    const std::string call = "memory_limit(" + show_number(id) + ", " + show_number(bytes) + ")";
+    check(r == 1.0, call + " returned " + show_number(r));
+    if (refused)
+        check(reports() > before, call + " was not reported");
+    else
+        check(reports() == before, call + " reported");
+}
+
+void Driver::call_memory_used(double id) {
+    note("memory_used(" + show_number(id) + ")");
+    const EngineModel* m = model(id);
+    const uint64_t before = reports();
+    double r;
+    {
+        Active a(active_, depth_, id);
+        r = memory_used(id);
+    }
+    note("  -> " + show_number(r));
+    const std::string call = "memory_used(" + show_number(id) + ")";
+    if (!m || m->closing) {
+        check(r == 0.0 && reports() > before, call + " without an engine returned " + show_number(r) +
+                                                  " or was not reported");
+    } else {
+        check(r > 0.0 && r < 4294967296.0, call + " returned " + show_number(r));
+    }
+}
+
+void Driver::call_sandbox(double id) {
+    note("sandbox(" + show_number(id) + ")");
+    ++counts_.sandbox;
+    call_on_engine("sandbox", id, [&] { return sandbox(id); });
 }

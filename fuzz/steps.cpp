@@ -28,7 +28,7 @@ void Driver::write_script(const std::string& path) {
 void Driver::step() {
     reenter_ = rng_.chance(40);
     reenter_percent_ = rng_.pick({5u, 25u, 70u});
-    size_t kind = rng_.weighted({10, 28, 6, 12, 28, 4, 6, 3, 14});
+    size_t kind = rng_.weighted({10, 28, 6, 12, 28, 4, 6, 3, 14, 3});
     if (engines_.size() < 2 && rng_.chance(50)) kind = 0;  // keep a few engines open
     switch (kind) {
         case 0: {
@@ -70,6 +70,9 @@ void Driver::step() {
         case 8:
             call_results(random_id(false));
             break;
+        case 9:
+            call_memory_or_sandbox(random_id(false));
+            break;
         default: {
             // A few frames of one engine's events in a row.
             const double id = random_id(false);
@@ -83,10 +86,24 @@ void Driver::step() {
     }
 }
 
+void Driver::call_memory_or_sandbox(double id) {
+    switch (rng_.weighted({5, 3, 2})) {
+        case 0:
+            call_memory_limit(id, random_bytes());
+            break;
+        case 1:
+            call_memory_used(id);
+            break;
+        default:
+            call_sandbox(id);
+            break;
+    }
+}
+
 // A call of an export from inside a host routine: a host script, a draw, the end
 // of a list or an error report. It favours the engines whose exports are running.
 void Driver::nested_action() {
-    switch (rng_.weighted({2, 3, 6, 2, 4, 2, 3})) {
+    switch (rng_.weighted({2, 3, 6, 2, 4, 2, 3, 2})) {
         case 0:
             call_state(random_id(true));
             break;
@@ -108,6 +125,9 @@ void Driver::nested_action() {
             break;
         case 6:
             call_results(rng_.chance(70) ? rng_.pick(active_) : random_id(false));
+            break;
+        case 7:
+            call_memory_or_sandbox(rng_.chance(70) ? rng_.pick(active_) : random_id(false));
             break;
         default: {
             const double h = random_handle();

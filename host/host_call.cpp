@@ -5,7 +5,6 @@
 #endif
 
 HostSide* g_host_side = nullptr;
-HostCallHook g_host_call_hook = nullptr;
 uint32_t g_cell_raised = 0;
 
 namespace {

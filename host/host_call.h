@@ -6,7 +6,6 @@
 
 #include "bridge/nexlink.h"
 #include "host/fp_words.h"
-#include "host/host_call_hook.h"
 #include "host/host_call_arg.h"
 
 // What the export at work knows of the host that called it. Each export keeps one
@@ -51,15 +50,11 @@ void settle_after_host(uint32_t code, FpWords now) noexcept;
 // returns carries no meaning.
 inline uint32_t call_host(uint32_t entry, HostCallArg* records, int32_t count, HostCallArg* result) noexcept {
     const HostSide* side = g_host_side;
-    // Host time is nobody's: the run clock hears of the call, in varnel's words.
-    const HostCallHook hook = g_host_call_hook;
-    if (__builtin_expect(hook != nullptr, 0)) hook(true);
     if (side) hand_back_fp_words(side->host);  // the host's words, none of our flags
     const uint32_t code = host_guarded_call(entry, records, count, result);
     const FpWords now = read_fp_words();
     if (code != 0 || fp_words_differ(now, kRuntimeWords) || (side && side->switched))
         settle_after_host(code, now);
-    if (__builtin_expect(hook != nullptr, 0)) hook(false);
     return code;
 }
 

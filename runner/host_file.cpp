@@ -132,17 +132,29 @@ void read_events(lua_State* L, int top, HostFile& host) {
     lua_settop(L, list - 1);  // -1 list
 }
 
-// [-0, +0, e] Reads the optional field `time_limit` of the table at top: the
-// seconds the game gives the engine with time_limit, a number of 0 or more.
-void read_time_limit(lua_State* L, int top, HostFile& host) {
-    lua_getfield(L, top, "time_limit");  // +1
+// [-0, +0, e] Reads the optional number field of the table at top, which must be
+// 0 or more, into *value, setting *has: time_limit in seconds, memory_limit in
+// bytes, for the exports of the same names.
+void read_amount(lua_State* L, int top, const char* field, bool* has, double* value) {
+    lua_getfield(L, top, field);  // +1
     if (!lua_isnil(L, -1)) {
         if (lua_type(L, -1) != LUA_TNUMBER)
-            luaL_error(L, "the table returned.time_limit must be a number, not %s", luaL_typename(L, -1));
-        const double seconds = lua_tonumber(L, -1);
-        if (!(seconds >= 0.0)) luaL_error(L, "the table returned.time_limit must be 0 or more");
-        host.has_time_limit = true;
-        host.time_limit = seconds;
+            luaL_error(L, "the table returned.%s must be a number, not %s", field, luaL_typename(L, -1));
+        const double amount = lua_tonumber(L, -1);
+        if (!(amount >= 0.0)) luaL_error(L, "the table returned.%s must be 0 or more", field);
+        *has = true;
+        *value = amount;
+    }
+    lua_settop(L, -2);  // -1
+}
+
+// [-0, +0, e] Reads the optional boolean field `sandbox` of the table at top.
+void read_sandbox(lua_State* L, int top, HostFile& host) {
+    lua_getfield(L, top, "sandbox");  // +1
+    if (!lua_isnil(L, -1)) {
+        if (lua_type(L, -1) != LUA_TBOOLEAN)
+            luaL_error(L, "the table returned.sandbox must be a boolean, not %s", luaL_typename(L, -1));
+        host.sandbox = lua_toboolean(L, -1) != 0;
     }
     lua_settop(L, -2);  // -1
 }
@@ -160,7 +172,9 @@ int read_job(lua_State* L) {
                           luaL_typename(L, 1));
     read_scripts(L, 1, *job->host);
     read_events(L, 1, *job->host);
-    read_time_limit(L, 1, *job->host);
+    read_amount(L, 1, "time_limit", &job->host->has_time_limit, &job->host->time_limit);
+    read_amount(L, 1, "memory_limit", &job->host->has_memory_limit, &job->host->memory_limit);
+    read_sandbox(L, 1, *job->host);
     lua_settop(L, 0);  // -1 result
     return 0;
 }

@@ -4,7 +4,9 @@
 //   return {
 //     scripts = { {name = "host_add", index = 1, play = function(...) ... end}, ... },
 //     events  = { {name = "on_frame", values = {1, 4.5, "apple"}}, ... },
+//     sandbox = true,    -- optional: the game calls sandbox(1) first
 //     time_limit = 0.5,  -- optional: the game calls time_limit(1, 0.5) first
+//     memory_limit = 8e6, -- optional: the game calls memory_limit(1, 8e6) first
 //   }
 //
 // scripts: the host scripts the game registers, in order (a `play` function takes
@@ -45,6 +47,9 @@ struct HostFile {
     std::vector<HostEvent> events;
     bool has_time_limit = false;
     double time_limit = 0.0;  // seconds, when has_time_limit
+    bool has_memory_limit = false;
+    double memory_limit = 0.0;  // bytes, when has_memory_limit
+    bool sandbox = false;       // the engine is sandboxed
 };
 
 // Runs the HOST file at path and reads what it returned into host. False, with

@@ -112,9 +112,17 @@ void play_game(const char* script_path) {
         });
     line("state(1)");
     state(kEngine);
+    if (g_run.host.sandbox) {
+        line("sandbox(1)");
+        sandbox(kEngine);
+    }
     if (g_run.host.has_time_limit) {
         line("time_limit(1, " + runner::show_number(g_run.host.time_limit) + ")");
         time_limit(kEngine, g_run.host.time_limit);
+    }
+    if (g_run.host.has_memory_limit) {
+        line("memory_limit(1, " + runner::show_number(g_run.host.memory_limit) + ")");
+        memory_limit(kEngine, g_run.host.memory_limit);
     }
     for (const runner::HostScript& script : g_run.host.scripts) {
         line("script_register(1, " + runner::show_text(script.name.c_str()) + ", " +

@@ -5,6 +5,7 @@ extern "C" {
 }
 
 #include "extension/engine/pending_cells.h"
+#include "extension/limits/memory_cap.h"
 #include "extension/limits/run_clock.h"
 
 namespace {
@@ -58,7 +59,10 @@ void close_engine(Engine& engine) noexcept {
     engine.closing = true;
     set_engine_limit(engine.clock, engine.L, 0.0);  // lifting a limit needs no memory
     lua_sethook(engine.L, nullptr, 0, 0);  // a script's hook has nothing left to watch
+    ++engine.memory->lifted;  // closing is never refused memory
     rest_collector(engine.L);
     lua_close(engine.L);  // swallows errors raised by finalizers
+    free_memory_cap(engine.memory);
+    engine.memory = nullptr;
     pending_cells_release_to(mark);
 }

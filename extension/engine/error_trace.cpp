@@ -7,6 +7,7 @@ extern "C" {
 
 #include "extension/engine/error_words.h"
 #include "extension/engine/job_runner.h"
+#include "extension/limits/memory_cap.h"
 
 namespace {
 
@@ -129,11 +130,17 @@ void apply(lua_State* L, void* key, lua_CFunction f) noexcept {
 
 // [-1, +1, -] The message handler. Runs the value through describe_value, then
 // add_traceback, each in protected mode: when one fails (out of memory, say) the
-// value is handed on as it stands, so the message is not lost.
+// value is handed on as it stands, so the message is not lost. The traceback is
+// varnel's own work, built with the engine's memory cap lifted; a script's
+// __tostring is not.
 int handle_error(lua_State* L) {
     lua_settop(L, 1);
     apply(L, &g_describe_key, describe_value);
-    if (lua_type(L, 1) == LUA_TSTRING) apply(L, &g_traceback_key, add_traceback);
+    if (lua_type(L, 1) != LUA_TSTRING) return 1;
+    MemoryCap* cap = memory_cap_of(L);
+    if (cap) ++cap->lifted;
+    apply(L, &g_traceback_key, add_traceback);
+    if (cap) --cap->lifted;
     return 1;
 }
 

@@ -1,6 +1,7 @@
 #include "extension/engine/lua_entry.h"
 
 #include <cstddef>
+#include <cstring>
 
 extern "C" {
 #include <lua.h>
@@ -10,6 +11,7 @@ extern "C" {
 #include "extension/engine/error_trace.h"
 #include "extension/engine/pending_cells.h"
 #include "extension/limits/run_clock.h"
+#include "extension/limits/memory_cap.h"
 #include "host/host_value.h"
 
 namespace {
@@ -29,11 +31,48 @@ int place_handler(lua_State* L, int below, int* handler, bool* pushed) noexcept 
     return status;
 }
 
+void report_limit(const RunClock& clock) noexcept {
+    char text[64];
+    run_clock_message(clock, text, sizeof text);
+    report_text(text);
+}
+
+// [-0, +0, -] Whether the value at index is the limit's error: a string that
+// holds its message (after a position that coroutine.wrap adds, before the
+// traceback).
+bool is_limit_error(lua_State* L, int index, const RunClock& clock) noexcept {
+    char text[64];
+    run_clock_message(clock, text, sizeof text);
+    const char* value = lua_type(L, index) == LUA_TSTRING ? lua_tostring(L, index) : nullptr;
+    return value && std::strstr(value, text) != nullptr;
+}
+
 }  // namespace
+
+LuaEntry::~LuaEntry() {
+    if (!reported_ && limit_fired_) {
+        report_limit(engine_.clock);
+    } else if (!reported_ && memory_refused_ && engine_.memory->told != engine_.memory->refused) {
+        engine_.memory->told = engine_.memory->refused;  // a nested export's report covers it
+        report_text("not enough memory");
+    }
+    --engine_.busy;
+}
+
+void LuaEntry::settle(unsigned fired, unsigned refused) noexcept {
+    if (engine_.clock.fired != fired) limit_fired_ = true;
+    if (engine_.memory->refused != refused) {
+        memory_refused_ = true;
+        collect_with_cap_lifted(engine_.L, *engine_.memory);  // the engine is back to what it holds
+    }
+    if (engine_.clock.depth == 0) engine_.memory->reserve = 0;
+}
 
 int LuaEntry::frame(JobBody body, void* job, int nargs, int nresults) noexcept {
     lua_State* L = engine_.L;
     const std::size_t mark = pending_cells_mark();
+    const unsigned fired = engine_.clock.fired;
+    const unsigned refused = engine_.memory->refused;
     const int below = lua_gettop(L) - nargs + (body ? 1 : 0);  // the first argument's slot, or the function's
     int handler;
     bool pushed;
@@ -59,13 +98,24 @@ int LuaEntry::frame(JobBody body, void* job, int nargs, int nresults) noexcept {
         lua_settop(L, below);  // -(nargs, and the function)
     }
     pending_cells_release_to(mark);
+    settle(fired, refused);
     return status;
 }
 
 void LuaEntry::report_error(void (*release)(void* held), void* held) noexcept {
+    lua_State* L = engine_.L;
+    const bool limit_instead = limit_fired_ && !is_limit_error(L, -1, engine_.clock);
+    reported_ = true;
+    engine_.memory->told = engine_.memory->refused;
+    ++engine_.memory->lifted;  // wording the error is never refused memory
     HostValue message(true, 0.0);
-    take_error_value(engine_.L, message);  // -1 error
+    take_error_value(L, message);  // -1 error
+    --engine_.memory->lifted;
     keep_last_error(engine_.last_error, text_of(message));
     if (release) release(held);
+    if (limit_instead) {
+        report_limit(engine_.clock);
+        return;
+    }
     report_holder(message);
 }

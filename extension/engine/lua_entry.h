@@ -25,10 +25,14 @@
 // called meanwhile still finds the other three.
 constexpr int kEntryRoom = 4;
 
+// Once the time limit fired or the memory cap refused memory during an entry's
+// Lua code, the export reports it once: with its error when the call failed
+// (the limit's message in place of an error value that is not its own), or when
+// the entry ends if the script caught the error and returned.
 class LuaEntry {
 public:
     explicit LuaEntry(Engine& engine) noexcept : engine_(engine) { ++engine.busy; }
-    ~LuaEntry() { --engine_.busy; }
+    ~LuaEntry();
 
     LuaEntry(const LuaEntry&) = delete;
     LuaEntry& operator=(const LuaEntry&) = delete;
@@ -61,5 +65,11 @@ private:
     // The one frame behind run, run_with and call: body null calls a function.
     int frame(JobBody body, void* job, int nargs, int nresults) noexcept;
 
+    // After a frame: notes what fired in it, and collects after a refusal.
+    void settle(unsigned fired, unsigned refused) noexcept;
+
     Engine& engine_;
+    bool limit_fired_ = false;    // the time limit fired during this entry's Lua code
+    bool memory_refused_ = false;  // the memory cap refused an allocation in it
+    bool reported_ = false;        // report_error has reported this entry's failure
 };

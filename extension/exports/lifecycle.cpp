@@ -1,5 +1,6 @@
 // state, load and destroy: an engine's life from creation to close.
 #include <cmath>
+#include <cstdio>
 
 extern "C" {
 #include <lauxlib.h>
@@ -12,18 +13,55 @@ extern "C" {
 #include "extension/engine/error_trace.h"
 #include "extension/engine/lua_entry.h"
 #include "extension/exports/varnel_exports.h"
+#include "extension/limits/memory_cap.h"
 #include "extension/lua/engine_setup.h"
 #include "extension/lua/file_chunk.h"
+#include "extension/lua/sandbox.h"
 #include "host/export_scope.h"
 
 namespace {
 
+struct FileJob {
+    const char* path;
+    bool sandboxed;  // a binary chunk is refused
+};
+
 // [-0, +0, e] Loads the file at path and runs it with no arguments, dropping
 // its results. A load failure is raised with luaL_loadfile's message as it is.
-int run_file(lua_State* L, void* path) {
-    if (load_file_chunk(L, static_cast<const char*>(path)) != 0) return lua_error(L);  // raises the message on top
+int run_file(lua_State* L, void* data) {
+    const auto* job = static_cast<FileJob*>(data);
+    if (job->sandboxed) refuse_binary_file(L, job->path);
+    if (load_file_chunk(L, job->path) != 0) return lua_error(L);  // raises the message on top
     lua_call(L, 0, 0);  // -1 chunk
     return 0;
+}
+
+// What an engine made without a host to hear of it does when an error escapes
+// every protected call: as luaL_newstate's engines do, says so and lets the
+// engine end the process.
+int at_panic(lua_State* L) {
+    std::fprintf(stderr, "PANIC: unprotected error in call to Lua API (%s)\n", lua_tostring(L, -1));
+    return 0;
+}
+
+// A new engine with its own counting allocator (memory_cap.h), or null with
+// nothing kept.
+lua_State* new_engine(MemoryCap** memory) {
+    *memory = new_memory_cap();
+    if (!*memory) return nullptr;
+    lua_State* L = lua_newstate(counting_alloc, *memory);
+    if (!L) {
+        free_memory_cap(*memory);
+        return nullptr;
+    }
+    lua_atpanic(L, at_panic);
+    return L;
+}
+
+// Closes an engine that was never registered.
+void drop_engine(lua_State* L, MemoryCap* memory) {
+    lua_close(L);
+    free_memory_cap(memory);
 }
 
 VARNEL_EXPORT_WORK double make_state(double id) {
@@ -35,20 +73,21 @@ VARNEL_EXPORT_WORK double make_state(double id) {
         if (engine->closing) report_failure("state: engine %.14g is being closed", id);
         return 1.0;
     }
-    lua_State* L = luaL_newstate();
+    MemoryCap* memory = nullptr;
+    lua_State* L = new_engine(&memory);
     if (!L) {
         report_failure("state: not enough memory for engine %.14g", id);
         return 1.0;
     }
-    Engine engine{L, 0, false, RunnerSlot{LUA_NOREF}, RunClock{}, EventNames{}, LastError{}};
+    Engine engine{L, 0, false, RunnerSlot{LUA_NOREF}, RunClock{}, EventNames{}, LastError{}, memory, SandboxMark{}};
     if (set_up_engine(L, engine) != 0) {  // +0 or +1 error
         report_error_value(L, -1);
-        lua_close(L);
+        drop_engine(L, memory);
         return 1.0;
     }
     if (!add_state(id, engine)) {
         report_failure("state: not enough memory to register engine %.14g", id);
-        lua_close(L);
+        drop_engine(L, memory);
         return 1.0;
     }
     // The message handler stays in slot 1, below everything an export pushes, where
@@ -64,8 +103,9 @@ VARNEL_EXPORT_WORK double load_file(double id, const char* path) {
         report_engine_failure(*engine, "load: null path for engine %.14g", id);
         return 1.0;
     }
+    FileJob job{path, engine->sandbox.on};
     LuaEntry entry(*engine);
-    if (entry.run(run_file, const_cast<char*>(path), 0) != 0)  // +0 or +1 error
+    if (entry.run(run_file, &job, 0) != 0)  // +0 or +1 error
         entry.report_error();                                   // -1 error
     return 1.0;
 }

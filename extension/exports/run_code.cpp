@@ -12,6 +12,7 @@ extern "C" {
 #include "extension/engine/lua_entry.h"
 #include "extension/exports/text_result.h"
 #include "extension/exports/varnel_exports.h"
+#include "extension/lua/sandbox.h"
 #include "host/export_scope.h"
 
 namespace {
@@ -19,8 +20,15 @@ namespace {
 // [-0, +0, e] Compiles code as a chunk named by Lua's rule for a string
 // ([string "first line..."]) and runs it with no arguments, dropping its
 // results. A compile failure is raised with Lua's message as it is.
-int run_string(lua_State* L, void* code) {
-    if (luaL_loadstring(L, static_cast<const char*>(code)) != 0) return lua_error(L);  // raises the message
+struct CodeJob {
+    const char* code;
+    bool sandboxed;  // a binary chunk is refused
+};
+
+int run_string(lua_State* L, void* data) {
+    const auto* job = static_cast<CodeJob*>(data);
+    if (job->sandboxed) refuse_binary_code(L, job->code);
+    if (luaL_loadstring(L, job->code) != 0) return lua_error(L);  // raises the message
     lua_call(L, 0, 0);  // -1 chunk
     return 0;
 }
@@ -32,9 +40,10 @@ VARNEL_EXPORT_WORK double run_chunk(double id, const char* code) {
         report_engine_failure(*engine, "run: null code for engine %.14g", id);
         return 1.0;
     }
+    CodeJob job{code, engine->sandbox.on};
     LuaEntry entry(*engine);
-    if (entry.run(run_string, const_cast<char*>(code), 0) != 0)  // +0 or +1 error
-        entry.report_error();                                     // -1 error
+    if (entry.run(run_string, &job, 0) != 0)  // +0 or +1 error
+        entry.report_error();                  // -1 error
     return 1.0;
 }
 

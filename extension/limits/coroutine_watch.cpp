@@ -80,14 +80,14 @@ void watch_coroutines(lua_State* L) {
     lua_settop(L, -2);  // -1
 }
 
-void hook_coroutines(lua_State* L, lua_Hook hook, int mask, int count) noexcept {
+void each_coroutine(lua_State* L, void (*visit)(lua_State* L, lua_State* co, void* data), void* data) noexcept {
     lua_pushlightuserdata(L, &g_coroutines_key);  // +1
     lua_rawget(L, LUA_REGISTRYINDEX);             // -1, +1 table
     if (lua_type(L, -1) == LUA_TTABLE) {
         lua_pushnil(L);  // +1 first key
         while (lua_next(L, -2)) {  // -1 key, +2 key and value
             lua_State* co = lua_tothread(L, -2);
-            if (co && co != L) lua_sethook(co, hook, mask, count);
+            if (co && co != L) visit(L, co, data);
             lua_settop(L, -2);  // -1 value
         }
     }

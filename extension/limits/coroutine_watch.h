@@ -11,6 +11,6 @@ extern "C" {
 // while the engine is set up, in protected mode, after the libraries are open.
 void watch_coroutines(lua_State* L);
 
-// [-0, +0, -] Sets hook on every noted coroutine that is still alive. Takes three
-// free stack slots.
-void hook_coroutines(lua_State* L, lua_Hook hook, int mask, int count) noexcept;
+// [-0, +0, -] Calls visit(L, co, data) for every noted coroutine co that is
+// still alive, with three slots of L in use meanwhile.
+void each_coroutine(lua_State* L, void (*visit)(lua_State* L, lua_State* co, void* data), void* data) noexcept;

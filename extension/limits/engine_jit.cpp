@@ -41,6 +41,11 @@ SetMode find_set_mode() {
 
 }  // namespace
 
+bool engine_is_luajit() {
+    static const bool luajit = find_set_mode() != nullptr;
+    return luajit;
+}
+
 bool stop_compiling(lua_State* L) {
     static const SetMode set_mode = find_set_mode();
     if (!set_mode) return false;

@@ -9,3 +9,7 @@ struct lua_State;
 // not inside compiled code. True when the engine library is LuaJIT (whether or
 // not it was built with a compiler); false, and nothing done, on Lua 5.1.5.
 bool stop_compiling(lua_State* L);
+
+// Whether the engine library is LuaJIT, whose hooks are one for all of an
+// engine's threads.
+bool engine_is_luajit();

@@ -1,6 +1,7 @@
 #include "extension/limits/run_clock.h"
 
 #include <chrono>
+#include <cstdio>
 
 extern "C" {
 #include <lua.h>
@@ -8,41 +9,18 @@ extern "C" {
 
 #include "extension/limits/coroutine_watch.h"
 #include "extension/limits/engine_jit.h"
-#include "host/host_call_hook.h"
+#include "extension/limits/script_hooks.h"
 
 namespace {
 
-// VM instructions between two checks of the clock.
+// VM instructions between two readings of the clock.
 constexpr int kCheckEvery = 10000;
 // Limits this long or longer are no limit (and keep the nanoseconds in range).
 constexpr double kLongestLimit = 1e9;
-// Host routine calls nested deeper than this are still counted, not remembered.
-constexpr int kHostDepth = 64;
-
-int64_t g_since = 0;            // when g_run_clock was made current; kept only while it has a limit
-int g_limits = 0;               // engines with a limit
-int g_host_depth = 0;           // host routine calls under way while the hook listens
-RunClock* g_host_saved[kHostDepth];
 
 int64_t now_ns() noexcept {
     using namespace std::chrono;
     return duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
-// Makes next the current clock, charging the time since it became current to the
-// one that was. Reads the time only when one of the two has a limit.
-void switch_to(RunClock* next) noexcept {
-    RunClock* const was = g_run_clock;
-    if (has_limit(was) || has_limit(next)) {
-        const int64_t t = now_ns();
-        if (has_limit(was)) was->used += t - g_since;
-        g_since = t;
-    }
-    g_run_clock = next;
-}
-
-int64_t limit_ns(const RunClock& clock) noexcept {
-    return static_cast<int64_t>(clock.limit * 1e9);
 }
 
 // [-0, +0, -] The address of the registry of L's engine, the same for all its
@@ -54,103 +32,110 @@ const void* registry_of(lua_State* L) noexcept {
     return registry;
 }
 
-void check_clock(lua_State* L, lua_Debug*);
-
-void install_hook(lua_State* L, int every) noexcept {
-    lua_sethook(L, check_clock, LUA_MASKCOUNT, every);
-}
-
-// [-0, +0, e] The count hook. Lua code runs only inside an export's protected
-// call (finalizers run with hooks off), so the clock is the current one; the
-// registry check is for safety's sake. Once the limit is passed the hook raises
-// at every instruction until the export returns, so that a script's pcall
-// cannot hold on.
-void check_clock(lua_State* L, lua_Debug*) {
+// L's engine's clock while its Lua code runs, when it has a limit, or null. Lua
+// code runs only inside an export's protected call, so the clock is the current
+// one; the registry check is for safety's sake.
+RunClock* clock_of(lua_State* L) noexcept {
     RunClock* clock = g_run_clock;
-    if (!clock || clock->registry != registry_of(L)) return;
-    if (clock->limit <= 0.0) {
-        lua_sethook(L, nullptr, 0, 0);  // the limit was lifted: this thread's hook goes
-        return;
-    }
-    if (!clock->expired) {
-        if (clock->used + (now_ns() - g_since) <= limit_ns(*clock)) {
-            if (lua_gethookcount(L) != kCheckEvery) install_hook(L, kCheckEvery);
-            return;
-        }
-        clock->expired = true;
-    }
-    if (clock->depth == 0) return;
-    install_hook(L, 1);
-    lua_pushfstring(L, "script ran longer than %f seconds", clock->limit);  // +1
-    lua_error(L);
+    return has_limit(clock) && clock->registry == registry_of(L) ? clock : nullptr;
 }
 
-void update_host_hook() noexcept {
-    g_host_call_hook = g_limits > 0 || g_host_depth > 0 ? run_clock_host_call : nullptr;
+// [-0, +1, v] Raises the limit's error on L.
+int raise_limit(lua_State* L, const RunClock& clock) {
+    char text[64];
+    run_clock_message(clock, text, sizeof text);
+    lua_pushstring(L, text);  // +1
+    return lua_error(L);
+}
+
+// Marks the clock expired when its time is up; true when it is (or was).
+bool time_is_up(RunClock& clock) noexcept {
+    if (clock.expired) return true;
+    if (now_ns() - clock.started <= static_cast<int64_t>(clock.limit * 1e9)) return false;
+    clock.expired = true;
+    ++clock.fired;
+    return true;
+}
+
+// Puts the limit's count beside the script's hook on every thread of the engine.
+void refresh_all(lua_State* L, int limit_count) noexcept {
+    refresh_hook(L, L, limit_count);
+    each_coroutine(L, [](lua_State* main, lua_State* co, void* count) {
+        refresh_hook(main, co, *static_cast<int*>(count));
+    }, &limit_count);
 }
 
 }  // namespace
 
 RunClock* g_run_clock = nullptr;
 
-RunClock* run_clock_enter_timed(RunClock& clock, lua_State* L) noexcept {
-    RunClock* const outer = g_run_clock;
-    switch_to(&clock);
-    if (clock.depth++ == 0) {
-        clock.used = 0;
-        clock.expired = false;
-        if (clock.compile_off_pending) {  // no Lua code of the engine runs yet
-            clock.compile_off_pending = false;
-            stop_compiling(L);
-        }
-        if (clock.limit > 0.0) install_hook(L, kCheckEvery);
-    }
-    return outer;
+void run_clock_message(const RunClock& clock, char* text, int size) noexcept {
+    std::snprintf(text, static_cast<std::size_t>(size), "script ran longer than %.14g second%s", clock.limit,
+                  clock.limit == 1.0 ? "" : "s");
 }
 
-void run_clock_leave_timed(RunClock& clock, lua_State* L, RunClock* outer) noexcept {
-    switch_to(outer);
-    if (--clock.depth == 0 && clock.expired) {
-        clock.expired = false;
-        if (clock.limit > 0.0) install_hook(L, kCheckEvery);
+void run_clock_start(RunClock& clock, lua_State* L) noexcept {
+    clock.expired = false;
+    clock.ticks = 0;
+    if (clock.compile_off_pending) {  // no Lua code of the engine runs yet
+        clock.compile_off_pending = false;
+        stop_compiling(L);
     }
+    if (clock.limit > 0.0) clock.started = now_ns();
 }
 
-void run_clock_host_call(bool entering) {
-    if (entering) {
-        if (g_host_depth < kHostDepth) g_host_saved[g_host_depth] = g_run_clock;
-        ++g_host_depth;
-        switch_to(nullptr);
-        return;
+void run_clock_stop(RunClock& clock, lua_State* L) noexcept {
+    clock.expired = false;
+    refresh_hook(L, L, clock.limit > 0.0 ? kCheckEvery : 0);
+}
+
+int run_clock_hook_count(lua_State* L) noexcept {
+    const RunClock* clock = clock_of(L);
+    if (!clock) return 0;
+    return clock->expired ? 1 : kCheckEvery;
+}
+
+int run_clock_tick(lua_State* L, int count) {
+    RunClock* clock = clock_of(L);
+    if (!clock) return 0;
+    if (!clock->expired) {
+        clock->ticks += count;
+        if (clock->ticks < kCheckEvery) return kCheckEvery;
+        clock->ticks = 0;
+        if (!time_is_up(*clock)) return kCheckEvery;
     }
-    if (g_host_depth == 0) return;  // the call began before anyone listened
-    --g_host_depth;
-    switch_to(g_host_depth < kHostDepth ? g_host_saved[g_host_depth] : nullptr);
-    update_host_hook();
+    if (clock->depth == 0) return kCheckEvery;
+    refresh_hook(L, L, 1);  // raises at every instruction until the export returns
+    return raise_limit(L, *clock);
+}
+
+void run_clock_check(lua_State* L) {
+    RunClock* clock = clock_of(L);
+    if (!clock || clock->depth == 0 || !time_is_up(*clock)) return;
+    refresh_hook(L, L, 1);
+    raise_limit(L, *clock);
 }
 
 void set_engine_limit(RunClock& clock, lua_State* L, double seconds) noexcept {
     clock.registry = registry_of(L);
     const bool had = clock.limit > 0.0;
     const bool has = seconds > 0.0 && seconds < kLongestLimit;
-    if (!had && has) ++g_limits;
-    if (had && !has) --g_limits;
     clock.limit = has ? seconds : 0.0;
     if (clock.depth > 0) {  // set from a host routine while the engine runs: its run starts now
-        clock.used = 0;
         clock.expired = false;
-        if (&clock == g_run_clock && has) g_since = now_ns();
+        clock.ticks = 0;
+        if (has) clock.started = now_ns();
     }
-    if (has) {
+    if (has && !had) {
         // Hooks do not fire inside code a JIT compiler made: a limited engine
         // runs interpreted from now on (nothing happens on Lua 5.1.5).
         // LuaJIT refuses to change its compiler inside a finalizer, which may be
         // running while the engine runs Lua code: then the next export does it.
-        if (!had && clock.depth == 0) stop_compiling(L);
-        if (!had && clock.depth > 0) clock.compile_off_pending = true;
-        install_hook(L, kCheckEvery);
-        if (!had) hook_coroutines(L, check_clock, LUA_MASKCOUNT, kCheckEvery);
-    } else if (had)
-        lua_sethook(L, nullptr, 0, 0);
-    update_host_hook();
+        if (clock.depth == 0) stop_compiling(L);
+        if (clock.depth > 0) clock.compile_off_pending = true;
+    }
+    if (!lua_checkstack(L, 6)) return;  // no room: the hooks stay as they are until the next event
+    if (has) refresh_all(L, kCheckEvery);
+    else if (had)
+        refresh_hook(L, L, 0);
 }

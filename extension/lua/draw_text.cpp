@@ -6,6 +6,7 @@ extern "C" {
 }
 
 #include "extension/engine/error_report.h"
+#include "extension/limits/run_clock.h"
 #include "host/host_routines.h"
 
 int lua_draw_text(lua_State* L) {
@@ -16,5 +17,6 @@ int lua_draw_text(lua_State* L) {
     // The routine's exception, or one of a cell routine; no holder is left.
     const uint32_t raised = with_cell_exception(host_draw_text(x, y, text));
     if (raised != 0) return raise_host_exception(L, raised);
+    run_clock_check(L);  // the time limit is checked at every host routine's return
     return 0;
 }

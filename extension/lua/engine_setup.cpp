@@ -10,6 +10,7 @@ extern "C" {
 #include "extension/engine/job_runner.h"
 #include "extension/limits/coroutine_watch.h"
 #include "extension/limits/guarded_xpcall.h"
+#include "extension/limits/script_hooks.h"
 #include "extension/lua/draw_text.h"
 #include "extension/lua/engine_libraries.h"
 
@@ -32,6 +33,7 @@ void install_draw_text(lua_State* L, Engine&) {
 }
 void watch(lua_State* L, Engine&) { watch_coroutines(L); }
 void guard(lua_State* L, Engine&) { guard_xpcall(L); }
+void share_hooks(lua_State* L, Engine&) { install_script_hooks(L); }
 void make_runner(lua_State* L, Engine& engine) { make_job_runner(L, engine.runner); }
 void install_handler(lua_State* L, Engine&) { install_error_handler(L); }
 
@@ -42,6 +44,7 @@ const EngineInstaller kEngineSetup[] = {
     {"the global draw_text", install_draw_text},
     {"coroutine.create and coroutine.wrap noting coroutines for a time limit", watch},
     {"xpcall that a time limit cannot be kept from", guard},
+    {"debug.sethook and debug.gethook beside a time limit's hook", share_hooks},
     {"the job runner every export enters through", make_runner},
     {"the message handler under every export's protected call", install_handler},
 };

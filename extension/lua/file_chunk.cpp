@@ -103,8 +103,17 @@ int load_file_chunk(lua_State* L, const char* path) {
     return load_wide(L, f, wide.text);  // -1 chunk name, +1 chunk or error
 }
 
+std::FILE* open_chunk_file(const char* path) {
+    WidePath wide;
+    if (wide_path(path, wide))
+        if (std::FILE* f = _wfopen(wide.text, L"rb")) return f;
+    return std::fopen(path, "rb");
+}
+
 #else
 
 int load_file_chunk(lua_State* L, const char* path) { return luaL_loadfile(L, path); }
+
+std::FILE* open_chunk_file(const char* path) { return std::fopen(path, "rb"); }
 
 #endif

@@ -12,6 +12,7 @@ extern "C" {
 #include "extension/engine/error_report.h"
 #include "extension/engine/pending_cells.h"
 #include "extension/engine/script_registry.h"
+#include "extension/limits/run_clock.h"
 #include "host/host_routines.h"
 
 namespace {
@@ -131,5 +132,6 @@ int forward_script_call(lua_State* L) {
     }
     const int results = hand_result(L, result);  // what lies below is dropped by Lua
     if (const uint32_t code = take_cell_exception()) return raise_host_exception(L, code);
+    run_clock_check(L);  // the time limit is checked at every host routine's return, nothing held
     return results;
 }

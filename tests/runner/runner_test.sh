@@ -95,6 +95,12 @@ refuses limit_kind "the table returned.time_limit must be a number, not string" 
   'return { scripts = {}, events = {}, time_limit = "1" }'
 refuses limit_negative "the table returned.time_limit must be 0 or more" \
   'return { scripts = {}, events = {}, time_limit = -1 }'
+refuses memory_kind "the table returned.memory_limit must be a number, not boolean" \
+  'return { scripts = {}, events = {}, memory_limit = true }'
+refuses memory_negative "the table returned.memory_limit must be 0 or more" \
+  'return { scripts = {}, events = {}, memory_limit = -5 }'
+refuses sandbox_kind "the table returned.sandbox must be a boolean, not number" \
+  'return { scripts = {}, events = {}, sandbox = 1 }'
 run missing quiet.lua no_such_host.lua
 [ "$status" = 2 ] && [ -z "$out" ] && [[ "$err" == "varnel-run: HOST file no_such_host.lua: cannot open no_such_host.lua"* ]] ||
   fail "missing HOST: status $status, stderr '$err'"
@@ -203,6 +209,22 @@ printf 'return { scripts = {}, events = { {name = "on_go", values = {}} } }\n' >
 run wide "данные_数据/сценарий_脚本.lua" "данные_数据/хост.lua"
 [ "$status" = 0 ] && grep -q '^load(1, "данные_数据/сценарий_脚本.lua")$' <<<"$out" &&
   grep -q '^  host_draw_text 0, 0, "ok"$' <<<"$out" || fail "paths outside the code page: status $status, output:"$'\n'"$out$err"
+
+# A HOST that sandboxes the engine and caps its memory, as a game does for a mod:
+# the removed library is missing, the cache that grows for ever is stopped once.
+cat >mod.lua <<'LUA'
+function on_io() return io == nil and 1 or 0 end  -- 1: verdict 0.0
+function on_grow() cache = {} while true do cache[#cache + 1] = {} end end
+LUA
+cat >modded.lua <<'LUA'
+return { scripts = {}, events = { {name = "on_io", values = {}}, {name = "on_grow", values = {}} },
+         sandbox = true, memory_limit = 2000000 }
+LUA
+run modded mod.lua modded.lua
+[ "$status" = 1 ] && [ "$(sed -n 2,3p <<<"$out")" = $'sandbox(1)\nmemory_limit(1, 2000000)' ] &&
+  [ "$(grep -c '^  host_report_error "not enough memory"$' <<<"$out")" = 1 ] &&
+  [ "$(grep -c '^  verdict 0.0$' <<<"$out")" = 1 ] ||
+  fail "HOST with a sandbox and a memory limit: status $status, output:"$'\n'"$out"
 
 [ "$failures" = 0 ] && echo "runner: all cases passed"
 exit $((failures > 0))

@@ -105,9 +105,11 @@ TEST_F(TimeLimit, CoroutinesMadeBeforeTheLimitAreCoveredToo) {
         EXPECT_TRUE(standin::draws().empty());
         standin::errors().clear();
     } else {
-        EXPECT_TRUE(reports().empty()) << joined(reports());
+        // The main thread draws, and is stopped as the host routine returns.
+        expect_one_limit_report();
         ASSERT_EQ(standin::draws().size(), 1u);
         EXPECT_EQ(standin::draws()[0].text.text, "false " + kRanLonger);
+        standin::errors().clear();
     }
     run(kId, "tl_wrapped()");
     ASSERT_EQ(reports().size(), 1u);
@@ -163,21 +165,38 @@ TEST_F(TimeLimit, AnXpcallHandlerCannotHoldOn) {
     expect_alive(kId);
 }
 
-TEST_F(TimeLimit, TimeInAHostRoutineDoesNotCount) {
-    // Each call of the host routine alone takes longer than the limit; the Lua code
-    // around them takes next to nothing.
+TEST_F(TimeLimit, TimeInAHostRoutineCounts) {
+    // Each call of the host routine alone takes longer than the limit: the script
+    // is stopped as the first one returns.
     ASSERT_EQ(time_limit(kId, 0.3), 1.0);
     standin::set_draw_hook([] { std::this_thread::sleep_for(std::chrono::milliseconds(400)); });
     run(kId, "for i = 1, 2 do draw_text(i, 0, 'slow host') end");
     standin::set_draw_hook(nullptr);
-    EXPECT_TRUE(reports().empty()) << joined(reports());
-    EXPECT_EQ(standin::draws().size(), 2u);
-    // The error routine too: it may keep a dialog up for minutes.
-    standin::set_error_hook([] { std::this_thread::sleep_for(std::chrono::milliseconds(400)); });
-    run(kId, "function tl_report() local ok = pcall(error, 'x') ; error('reported') end\ntl_report()");
-    standin::set_error_hook(nullptr);
-    ASSERT_EQ(reports().size(), 1u);
-    EXPECT_EQ(untraced(reports()[0]).find("reported"), untraced(reports()[0]).size() - 8) << reports()[0];
+    expect_one_limit_report("script ran longer than 0.3 seconds");
+    EXPECT_EQ(standin::draws().size(), 1u);
+}
+
+TEST_F(TimeLimit, ALoopOfSlowHostCallsStopsWithinOneCallOfTheLimit) {
+    // The loop spends nearly all its time in a host script of 2 ms: no call may
+    // begin once the limit is up (and the test's clock started a little earlier).
+    using Clock = std::chrono::steady_clock;
+    std::vector<Clock::time_point> calls;
+    standin::set_script(6002, [&](const HostCallArg*, int) {
+        calls.push_back(Clock::now());
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        return Value::number(0);
+    });
+    ASSERT_EQ(script_register(kId, "host_find_tile", 6002), 1.0);
+    const Clock::time_point start = Clock::now();
+    run(kId, "local found repeat found = host_find_tile() until found");
+    const double took = std::chrono::duration<double>(Clock::now() - start).count();
+    expect_one_limit_report();
+    ASSERT_FALSE(calls.empty());
+    size_t late = 0;
+    for (const Clock::time_point& t : calls)
+        if (t - start > std::chrono::milliseconds(100 + 20)) ++late;
+    EXPECT_EQ(late, 0u) << calls.size() << " calls in " << took << " s";
+    EXPECT_LT(took, 1.0);
 }
 
 TEST_F(TimeLimit, AnEngineWithoutALimitRunsLonger) {
@@ -277,6 +296,115 @@ TEST_F(TimeLimit, ALimitSetFromAFinalizerIsTaken) {
     run(kId, "while true do end");
     expect_one_limit_report("script ran longer than 0.2 seconds");
     expect_alive(kId);
+}
+
+TEST_F(TimeLimit, NoFormOfAScriptsOwnHookLiftsIt) {
+    const char* hooks[] = {
+        "debug.sethook()",
+        "debug.sethook(function() end, '', 1)",
+        "debug.sethook(function() end, '', 1e9)",
+        "debug.sethook(function() end, 'l')",
+        "debug.sethook(function() end, 'crl', 100)",
+        "debug.sethook(function() end, 'cr') debug.sethook()",
+        "debug.sethook(coroutine.create(function() end), function() end, '', 1e9)",
+        "coroutine.wrap(function() debug.sethook(coroutine.running(), function() end, '', 1e9) end)()",
+        // A hook that never returns quickly is stopped as one call returns.
+        "debug.sethook(function() local t = os.clock() while os.clock() - t < 0.03 do end end, 'l')",
+    };
+    for (const char* hook : hooks) {
+        SCOPED_TRACE(hook);
+        standin::errors().clear();
+        run(kId, std::string(hook) + "\nwhile true do end");
+        expect_one_limit_report();
+        // Left from an earlier export, the script's hook stays, and so does the limit.
+        standin::errors().clear();
+        run(kId, "while true do end");
+        expect_one_limit_report();
+        run(kId, "debug.sethook()");
+    }
+    expect_alive(kId);
+}
+
+TEST_F(TimeLimit, AHookOnACoroutineDoesNotLiftIt) {
+    // Set before the limit, and again after the limit was set anew.
+    ASSERT_EQ(time_limit(kId, 0), 1.0);
+    run(kId, "tl_co = coroutine.create(function() while true do end end)\n"
+             "debug.sethook(tl_co, function() end, '', 1e9)");
+    ASSERT_EQ(time_limit(kId, 0.1), 1.0);
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        standin::errors().clear();
+        run(kId, "local ok, m = coroutine.resume(tl_co) error(m, 0)");
+        expect_one_limit_report();
+        ASSERT_EQ(time_limit(kId, 0.1), 1.0);
+        run(kId, "tl_co = coroutine.create(function() while true do end end)\n"
+                 "debug.sethook(tl_co, function() end, 'crl', 1e9)");
+    }
+    expect_alive(kId);
+}
+
+TEST_F(TimeLimit, AScriptsHookSeesItsEventsAndGethookReturnsIt) {
+    run(kId, "local f = function() end\n"
+             "debug.sethook(f, 'l', 5)\n"
+             "local g, mask, count = debug.gethook()\n"
+             "debug.sethook()\n"
+             "local none, nomask, nocount = debug.gethook()\n"
+             "draw_text(0, 0, tostring(g == f) .. ' ' .. mask .. ' ' .. count .. ' ' ..\n"
+             "          tostring(none) .. ' [' .. nomask .. '] ' .. nocount)\n"
+             "local counts, lines = 0, {}\n"
+             "debug.sethook(function(event, line)\n"
+             "  if event == 'count' then counts = counts + 1 else lines[#lines + 1] = event .. line end\n"
+             "end, 'l', 100)\n"
+             "for i = 1, 1000 do end\n"
+             "debug.sethook()\n"
+             "draw_text(0, 0, lines[1] .. ' ' .. tostring(counts >= 5 and counts <= 40))");
+    EXPECT_TRUE(reports().empty()) << joined(reports());
+    std::vector<std::string> drawn;
+    for (const auto& d : standin::draws()) drawn.push_back(d.text.text);
+    EXPECT_EQ(drawn, (std::vector<std::string>{"true l 5 nil [] 0", "line12 true"}));
+}
+
+TEST_F(TimeLimit, ARunawaySwallowedIsStillReportedOnce) {
+    const char* sources[] = {
+        "pcall(function() while true do end end)",
+        "return pcall(function() while true do end end)",
+        "coroutine.resume(coroutine.create(function() while true do end end))",
+        "local ok = coroutine.resume(coroutine.create(function() while true do end end)) return ok",
+        "function tl_swallow() pcall(function() while true do end end) end\ntl_swallow()",
+    };
+    for (const char* source : sources) {
+        SCOPED_TRACE(source);
+        standin::errors().clear();
+        run(kId, source);
+        const std::vector<std::string> r = reports();
+        ASSERT_EQ(r.size(), 1u) << joined(r);
+        EXPECT_EQ(r[0].rfind(kRanLonger, 0), 0u) << r[0];
+    }
+    // In an event function that returns a verdict.
+    standin::errors().clear();
+    run(kId, "function tl_verdict() coroutine.resume(coroutine.create(function() while true do end end)) return 1 end");
+    standin::set_list(7, {});
+    script_event(kId, "tl_verdict", 7);
+    EXPECT_EQ(reports().size(), 1u) << joined(reports());
+    expect_alive(kId);
+}
+
+TEST_F(TimeLimit, FiringInAnErrorObjectsTostringIsReportedAsTheLimit) {
+    run(kId, "error(setmetatable({}, {__tostring = function() while true do end end}))");
+    const std::vector<std::string> r = reports();
+    ASSERT_EQ(r.size(), 1u) << joined(r);
+    EXPECT_EQ(r[0].rfind(kRanLonger, 0), 0u) << r[0];
+    expect_alive(kId);
+}
+
+TEST_F(TimeLimit, TheMessageSaysSecondOrSeconds) {
+    ASSERT_EQ(time_limit(kId, 1), 1.0);
+    run(kId, "while true do end");
+    expect_one_limit_report("script ran longer than 1 second");
+    standin::errors().clear();
+    ASSERT_EQ(time_limit(kId, 0.25), 1.0);
+    run(kId, "while true do end");
+    expect_one_limit_report("script ran longer than 0.25 seconds");
 }
 
 }  // namespace
