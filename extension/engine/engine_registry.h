@@ -7,7 +7,7 @@
 #include "extension/engine/last_error.h"
 #include "extension/limits/memory_cap.h"
 #include "extension/limits/run_clock.h"
-#include "extension/lua/sandbox.h"
+#include "extension/limits/sandbox_mark.h"
 
 struct lua_State;
 
@@ -24,7 +24,7 @@ struct Engine {
     EventNames events;      // the names calls by name found functions for (event_names.h)
     LastError last_error;   // the last report, until the host reads it (last_error.h)
     MemoryCap* memory;      // the counting allocator's counters and cap, at a fixed address (memory_cap.h)
-    SandboxMark sandbox;    // whether the engine runs scripts the game did not write (sandbox.h)
+    SandboxMark sandbox;    // whether the engine runs scripts the game did not write (sandbox_mark.h)
 };
 
 // Keyed by the id as the host gave it, ordered by < on doubles: 0 and -0 are one

@@ -4,12 +4,10 @@
 // set of tables in sandbox.cpp.
 #pragma once
 
+#include "extension/limits/sandbox_mark.h"
+
 struct lua_State;
 
-// Per engine: whether it was sandboxed.
-struct SandboxMark {
-    bool on = false;
-};
 
 // [-0, +0, e] Cuts the engine's libraries down to the sandbox's: run in
 // protected mode on the engine's main thread.
