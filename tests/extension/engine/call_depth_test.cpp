@@ -26,14 +26,18 @@ constexpr size_t kStackBytes = 1u << 20;
 constexpr size_t kStackBytes = 2u << 20;
 #endif
 
+#if defined(_WIN32)
+// A thread's entry point is stdcall: a lambda cannot be one.
+DWORD WINAPI run_function(LPVOID p) {
+    (*static_cast<const std::function<void()>*>(p))();
+    return 0;
+}
+#endif
+
 // Runs f on a new thread with a stack of kStackBytes and waits for it.
 void on_small_stack(const std::function<void()>& f) {
 #if defined(_WIN32)
-    auto start = [](LPVOID p) -> DWORD {
-        (*static_cast<const std::function<void()>*>(p))();
-        return 0;
-    };
-    HANDLE thread = CreateThread(nullptr, kStackBytes, start, const_cast<std::function<void()>*>(&f),
+    HANDLE thread = CreateThread(nullptr, kStackBytes, run_function, const_cast<std::function<void()>*>(&f),
                                  STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
     ASSERT_NE(thread, nullptr);
     WaitForSingleObject(thread, INFINITE);
