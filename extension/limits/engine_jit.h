@@ -9,3 +9,7 @@ struct lua_State;
 // not inside compiled code. True when the engine library is LuaJIT (whether or
 // not it was built with a compiler); false, and nothing done, on Lua 5.1.5.
 bool stop_compiling(lua_State* L);
+
+// [-0, +0, -] True when the engine library is LuaJIT: where the standard functions
+// varnel replaces behave as LuaJIT's own, not Lua 5.1.5's.
+bool engine_runs_luajit();
