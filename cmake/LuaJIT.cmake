@@ -22,9 +22,9 @@
 # resume through lua_resume in C, where that is counted, and a C function as
 # __tostring is called rather than tail-called.
 #
-# The JIT compiler is left out by default: hooks do not fire in compiled code, and
-# the build with it has not yet passed long randomized runs (docs/engines.md).
-# VARNEL_LUAJIT_JIT builds it in, for measurements.
+# The JIT compiler is left out by default; VARNEL_LUAJIT_JIT builds it in (the
+# *-luajit-jit presets and the -luajit package). Hooks do not fire in compiled code:
+# a time limit turns it off for its engine (docs/engines.md).
 # The ffi module lets a script call any C function: left out unless VARNEL_LUAJIT_FFI.
 option(VARNEL_LUAJIT_JIT "LuaJIT engine: build the JIT compiler in (hooks, finalizer faults: see docs/engines.md)" OFF)
 option(VARNEL_LUAJIT_FFI "LuaJIT engine: build the ffi module in (scripts may then call any C function)" OFF)
