@@ -26,9 +26,9 @@
 # thread instead of unwinding one that is not running, and the string table's
 # resize, which collection steps make, is skipped instead of raising there.
 #
-# The JIT compiler is left out by default: hooks do not fire in compiled code, and
-# the build with it has not yet passed long randomized runs (docs/engines.md).
-# VARNEL_LUAJIT_JIT builds it in, for measurements.
+# The JIT compiler is left out by default; VARNEL_LUAJIT_JIT builds it in (the
+# *-luajit-jit presets and the -luajit package). Hooks do not fire in compiled code:
+# a time limit turns it off for its engine (docs/engines.md).
 # The ffi module lets a script call any C function: left out unless VARNEL_LUAJIT_FFI.
 option(VARNEL_LUAJIT_JIT "LuaJIT engine: build the JIT compiler in (hooks, finalizer faults: see docs/engines.md)" OFF)
 option(VARNEL_LUAJIT_FFI "LuaJIT engine: build the ffi module in (scripts may then call any C function)" OFF)
@@ -54,11 +54,34 @@ list(JOIN luajit_cflags " " luajit_cflags)
 # Its build tool (buildvm, minilua) runs here and must be 32-bit like the target.
 # Its warnings are LuaJIT's own business, as Lua's are (-w in Lua.cmake).
 set(luajit_make make -C ${LUAJIT_BUILD}/src "HOST_CC=gcc -m32" "XCFLAGS=${luajit_cflags}" CCWARN=-w Q=@)
+set(luajit_resource)
 if(WIN32)
+  # lua5.1.dll's version resource names LuaJIT and its copyright (its licence asks
+  # for the notice in every copy; the notice file ships beside it, cmake/Package.cmake).
+  # Compiled here and linked in through LuaJIT's makefile.
+  file(STRINGS ${LUAJIT_SOURCE}/src/luajit.h luajit_version REGEX "^#define LUAJIT_VERSION[ \t]")
+  string(REGEX REPLACE ".*\"(.*)\".*" "\\1" luajit_version "${luajit_version}")
+  file(STRINGS ${LUAJIT_SOURCE}/COPYRIGHT luajit_copyright REGEX "^Copyright .*Mike Pall" LIMIT_COUNT 1)
+  string(REPLACE " All rights reserved." "" luajit_copyright "${luajit_copyright}")
+  if(VARNEL_LUAJIT_JIT)
+    set(luajit_kind "with its JIT compiler")
+  else()
+    set(luajit_kind "its interpreter alone")
+  endif()
+  set(luajit_rc ${CMAKE_BINARY_DIR}/lua51_version.rc)
+  set(luajit_resource ${CMAKE_BINARY_DIR}/lua51_version.o)
+  configure_version_resource(${luajit_rc} NAME lua5.1 FILETYPE VFT_DLL
+    DESCRIPTION "${luajit_version}, ${luajit_kind}, built for varnel"
+    COPYRIGHT "${luajit_copyright} Portions Copyright (C) 1994-2012 Lua.org, PUC-Rio"
+    COMPANY "luajit.org")
+  add_custom_command(OUTPUT ${luajit_resource}
+    COMMAND ${CMAKE_RC_COMPILER} -O coff -i ${luajit_rc} -o ${luajit_resource}
+    DEPENDS ${luajit_rc} ${PROJECT_SOURCE_DIR}/cmake/version.rc.in
+    VERBATIM)
   # No libgcc DLL imported: neither Wine nor a player has one. The win32 thread
   # model, like everything else (cmake/toolchain-mingw-i686.cmake).
   list(APPEND luajit_make BUILDMODE=dynamic CROSS=i686-w64-mingw32- CC=gcc-win32 TARGET_SYS=Windows
-       TARGET_DLLNAME=lua5.1.dll TARGET_LDFLAGS=-static-libgcc TARGET_SHLDFLAGS=-static-libgcc)
+       TARGET_DLLNAME=lua5.1.dll TARGET_LDFLAGS=-static-libgcc "TARGET_SHLDFLAGS=-static-libgcc ${luajit_resource}")
   set(LUAJIT_LIBRARY lua5.1.dll)
   set(LUAJIT_LINK ${LUAJIT_BUILD}/src/libluajit-5.1.dll.a)
   set(LUAJIT_PROGRAM luajit.exe)
@@ -94,6 +117,7 @@ add_custom_command(OUTPUT ${luajit_products}
   DEPENDS ${luajit_inputs} ${CMAKE_CURRENT_LIST_DIR}/luajit-finalizers.patch
           ${CMAKE_CURRENT_LIST_DIR}/luajit-trace-exit-gc.patch ${CMAKE_CURRENT_LIST_DIR}/luajit-cstack.patch
           ${CMAKE_CURRENT_LIST_DIR}/luajit-oom.patch
+          ${luajit_resource}
   COMMENT "Building LuaJIT (${luajit_cflags})"
   VERBATIM)
 add_custom_target(luajit_build ALL DEPENDS ${LUAJIT_OUTPUTS})

@@ -4,6 +4,8 @@ extern "C" {
 #include <lauxlib.h>
 }
 
+#include "extension/limits/engine_jit.h"
+
 namespace {
 
 // Registry key of the weak-keyed table of coroutines: the address of this byte.
@@ -25,9 +27,13 @@ void note(lua_State* L, int index) {
 }
 
 // The check the standard create and wrap make, made here so that its message
-// names the function the script called.
+// names the function the script called. LuaJIT runs a C function as a coroutine
+// too; Lua 5.1.5 wants a Lua one.
 void check_body(lua_State* L) {
-    luaL_argcheck(L, lua_isfunction(L, 1) && !lua_iscfunction(L, 1), 1, "Lua function expected");
+    if (engine_runs_luajit())
+        luaL_checktype(L, 1, LUA_TFUNCTION);
+    else
+        luaL_argcheck(L, lua_isfunction(L, 1) && !lua_iscfunction(L, 1), 1, "Lua function expected");
 }
 
 // [-n, +1, e] Lua: coroutine.create(f), the standard one (upvalue 1) noting its result.

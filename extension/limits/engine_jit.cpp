@@ -1,4 +1,5 @@
-// stop_compiling: LuaJIT's luaJIT_setmode, looked up in the engine library.
+// stop_compiling and engine_runs_luajit: LuaJIT's luaJIT_setmode, looked up in the
+// engine library.
 #include "extension/limits/engine_jit.h"
 
 extern "C" {
@@ -39,15 +40,18 @@ SetMode find_set_mode() {
 #endif
 }
 
-}  // namespace
-
-bool engine_is_luajit() {
-    static const bool luajit = find_set_mode() != nullptr;
-    return luajit;
+// Looked up once: the engine library stays for the life of the process.
+SetMode set_mode_once() {
+    static const SetMode set_mode = find_set_mode();
+    return set_mode;
 }
 
+}  // namespace
+
+bool engine_runs_luajit() { return set_mode_once() != nullptr; }
+
 bool stop_compiling(lua_State* L) {
-    static const SetMode set_mode = find_set_mode();
+    const SetMode set_mode = set_mode_once();
     if (!set_mode) return false;
     set_mode(L, 0, kModeEngine | kModeOff);    // no new traces
     set_mode(L, 0, kModeEngine | kModeFlush);  // and none of the old ones entered

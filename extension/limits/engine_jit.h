@@ -10,6 +10,7 @@ struct lua_State;
 // not it was built with a compiler); false, and nothing done, on Lua 5.1.5.
 bool stop_compiling(lua_State* L);
 
-// Whether the engine library is LuaJIT, whose hooks are one for all of an
-// engine's threads.
-bool engine_is_luajit();
+// [-0, +0, -] True when the engine library is LuaJIT: where the standard functions
+// varnel replaces behave as LuaJIT's own, not Lua 5.1.5's, and a hook is one for
+// all of an engine's threads.
+bool engine_runs_luajit();

@@ -1,7 +1,8 @@
 // xpcall that a time limit cannot be kept from: once an export's run clock has
 // expired, a script's message handler is no longer called (Lua calls a handler
 // for an error raised by a hook with hooks off, so a handler that loops would
-// never be stopped).
+// never be stopped). Otherwise it is the engine's own: on LuaJIT it passes the
+// arguments after the handler on and lets a coroutine yield inside it.
 #pragma once
 
 struct lua_State;

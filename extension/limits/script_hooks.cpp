@@ -23,7 +23,7 @@ const char* const kEventNames[] = {"call", "return", "line", "count", "tail retu
 
 // [-0, +1, -] Pushes the key thread's record is kept under.
 void push_owner(lua_State* L, lua_State* thread) noexcept {
-    static const bool shared = engine_is_luajit();
+    static const bool shared = engine_runs_luajit();
     if (shared) {
         lua_pushboolean(L, 1);  // +1
         return;

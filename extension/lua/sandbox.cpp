@@ -133,7 +133,7 @@ int luajit_text_load(lua_State* L) {
 // [-n, +(1 | 2), e] Lua: load(f [, chunkname]), refusing a binary chunk; on
 // LuaJIT, its own load with the text mode.
 int sandbox_load(lua_State* L) {
-    if (engine_is_luajit()) return luajit_text_load(L);
+    if (engine_runs_luajit()) return luajit_text_load(L);
     luaL_checktype(L, 1, LUA_TFUNCTION);
     const char* chunkname = luaL_optstring(L, 2, "=(load)");
     lua_settop(L, 3);

@@ -2,8 +2,9 @@
 // Explorer would, and checks it against the project's version. Also checks that
 // nexlink.dll still has no import directory.
 //
-//   version_check VERSION FOLDER
+//   version_check VERSION FOLDER [luajit]
 //
+// With luajit, lua5.1.dll is LuaJIT's: its resource names LuaJIT and its author.
 // Prints one line per file; exits 1 with the reason when anything differs.
 #include <windows.h>
 
@@ -18,15 +19,17 @@ namespace {
 
 struct Shipped {
     const char* file;
-    const char* copyright_has;  // a piece the LegalCopyright must contain
+    const char* copyright_has;    // a piece the LegalCopyright must contain
+    const char* description_has;  // and one the FileDescription must
 };
 
 const Shipped kShipped[] = {
-    {"varnel.dll", "the varnel developers"},
-    {"nexlink.dll", "the varnel developers"},
-    {"lua5.1.dll", "Lua.org, PUC-Rio"},
-    {"varnel-run.exe", "the varnel developers"},
+    {"varnel.dll", "the varnel developers", "varnel"},
+    {"nexlink.dll", "the varnel developers", "nexlink"},
+    {"lua5.1.dll", "Lua.org, PUC-Rio", "Lua 5.1.5"},
+    {"varnel-run.exe", "the varnel developers", "varnel-run"},
 };
+const Shipped kLuaJit = {"lua5.1.dll", "Mike Pall", "LuaJIT"};
 
 int g_failures = 0;
 
@@ -67,7 +70,8 @@ void check_file(const std::string& folder, const Shipped& shipped, const std::st
     if (file_version != version) fail(path + ": FileVersion is '" + file_version + "'");
     if (product_version != version) fail(path + ": ProductVersion is '" + product_version + "'");
     if (product != "varnel") fail(path + ": ProductName is '" + product + "'");
-    if (description.empty()) fail(path + ": no FileDescription");
+    if (description.find(shipped.description_has) == std::string::npos)
+        fail(path + ": FileDescription '" + description + "' does not name " + shipped.description_has);
     if (copyright.find(shipped.copyright_has) == std::string::npos)
         fail(path + ": LegalCopyright '" + copyright + "' does not name " + shipped.copyright_has);
     if (original != shipped.file) fail(path + ": OriginalFilename is '" + original + "'");
@@ -93,8 +97,9 @@ void check_no_imports(const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: version_check VERSION FOLDER\n");
+    const bool luajit = argc == 4 && std::strcmp(argv[3], "luajit") == 0;
+    if (argc != 3 && !luajit) {
+        std::fprintf(stderr, "usage: version_check VERSION FOLDER [luajit]\n");
         return 2;
     }
     const std::string version = argv[1], folder = argv[2];
@@ -104,7 +109,10 @@ int main(int argc, char** argv) {
         return 2;
     }
     const DWORD ms = (major << 16) | minor, ls = patch << 16;
-    for (const Shipped& shipped : kShipped) check_file(folder, shipped, version, ms, ls);
+    for (const Shipped& shipped : kShipped) {
+        const bool engine = std::strcmp(shipped.file, kLuaJit.file) == 0;
+        check_file(folder, engine && luajit ? kLuaJit : shipped, version, ms, ls);
+    }
     check_no_imports(folder + "\\nexlink.dll");
     return g_failures ? 1 : 0;
 }
