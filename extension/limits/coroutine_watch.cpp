@@ -5,6 +5,7 @@ extern "C" {
 }
 
 #include "extension/limits/engine_jit.h"
+#include "extension/limits/weak_table.h"
 
 namespace {
 
@@ -70,13 +71,7 @@ void replace(lua_State* L, int library, const char* name, lua_CFunction f) {
 }  // namespace
 
 void watch_coroutines(lua_State* L) {
-    lua_pushlightuserdata(L, &g_coroutines_key);  // +1
-    lua_newtable(L);                              // +1 coroutines
-    lua_newtable(L);                              // +1 its metatable
-    lua_pushliteral(L, "k");                      // +1
-    lua_setfield(L, -2, "__mode");                // -1
-    lua_setmetatable(L, -2);                      // -1
-    lua_rawset(L, LUA_REGISTRYINDEX);             // -2
+    store_weak_keyed_table(L, &g_coroutines_key);
     lua_getfield(L, LUA_GLOBALSINDEX, "coroutine");  // +1
     if (lua_type(L, -1) == LUA_TTABLE) {
         const int library = lua_gettop(L);

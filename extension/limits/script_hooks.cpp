@@ -8,6 +8,7 @@ extern "C" {
 
 #include "extension/limits/engine_jit.h"
 #include "extension/limits/run_clock.h"
+#include "extension/limits/weak_table.h"
 
 namespace {
 
@@ -189,13 +190,7 @@ int script_gethook(lua_State* L) {
 }  // namespace
 
 void install_script_hooks(lua_State* L) {
-    lua_pushlightuserdata(L, &g_hooks_key);  // +1
-    lua_newtable(L);                         // +1 hooks
-    lua_newtable(L);                         // +1 its metatable
-    lua_pushliteral(L, "k");                 // +1
-    lua_setfield(L, -2, "__mode");           // -1
-    lua_setmetatable(L, -2);                 // -1
-    lua_rawset(L, LUA_REGISTRYINDEX);        // -2
+    store_weak_keyed_table(L, &g_hooks_key);  // the scripts' hooks, by thread
     lua_getfield(L, LUA_GLOBALSINDEX, "debug");  // +1
     if (lua_istable(L, -1)) {
         lua_pushcfunction(L, script_sethook);  // +1
