@@ -23,8 +23,12 @@
 # __tostring is called rather than tail-called;
 # luajit-oom.patch is for an engine at its memory cap: a resumed coroutine's stack
 # grows under protection, so that running out of memory raises on the resuming
-# thread instead of unwinding one that is not running, and the string table's
-# resize, which collection steps make, is skipped instead of raising there.
+# thread instead of unwinding one that is not running, the string table's
+# resize, which collection steps make, is skipped instead of raising there, and
+# an error raised inside a fast function's own code (tostring of a number out of
+# memory) is pushed above that function's frame, not where the stack's top was
+# last left, which may be below it, over the frames of the Lua functions that
+# called it (a crash unwinding them).
 #
 # The JIT compiler is left out by default; VARNEL_LUAJIT_JIT builds it in (the
 # *-luajit-jit presets and the -luajit package). Hooks do not fire in compiled code:

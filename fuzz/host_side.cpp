@@ -48,8 +48,8 @@ double Driver::random_seconds() {
 }
 
 // Caps below what an engine holds already (a few KB) refuse nearly every
-// allocation; on the LuaJIT engine they still end in a crash now and then, not
-// yet found: VARNEL_FUZZ_TINY_CAPS=1 includes them.
+// allocation, in every corner of the engine: VARNEL_FUZZ_TINY_CAPS=1 includes
+// them.
 double Driver::random_bytes() {
     static const bool tiny = std::getenv("VARNEL_FUZZ_TINY_CAPS") != nullptr;
     if (tiny && rng_.chance(30)) return rng_.pick<double>({1.0, 4096.0, 65536.0, 262144.0});

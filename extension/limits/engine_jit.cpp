@@ -6,6 +6,8 @@ extern "C" {
 #include <lua.h>
 }
 
+#include "extension/limits/memory_cap.h"
+
 #if defined(_WIN32)
 #include <windows.h>
 #else
@@ -46,14 +48,27 @@ SetMode set_mode_once() {
     return set_mode;
 }
 
+// [-0, +0, e] Run by lua_cpcall: no new traces, and none of the old ones entered.
+// LuaJIT raises when a finalizer is running.
+int set_modes(lua_State* L) {
+    const SetMode set_mode = set_mode_once();
+    set_mode(L, 0, kModeEngine | kModeOff);
+    set_mode(L, 0, kModeEngine | kModeFlush);
+    return 0;
+}
+
 }  // namespace
 
 bool engine_runs_luajit() { return set_mode_once() != nullptr; }
 
-bool stop_compiling(lua_State* L) {
-    const SetMode set_mode = set_mode_once();
-    if (!set_mode) return false;
-    set_mode(L, 0, kModeEngine | kModeOff);    // no new traces
-    set_mode(L, 0, kModeEngine | kModeFlush);  // and none of the old ones entered
+bool stop_compiling(lua_State* L, bool* refused) {
+    if (refused) *refused = false;
+    if (!set_mode_once()) return false;
+    MemoryCap* cap = memory_cap_of(L);  // varnel's own work: the cap does not apply
+    if (cap) ++cap->lifted;
+    const int status = lua_checkstack(L, 2) ? lua_cpcall(L, set_modes, nullptr) : -1;
+    if (status > 0) lua_settop(L, -2);  // -1 error
+    if (cap) --cap->lifted;
+    if (status != 0 && refused) *refused = true;
     return true;
 }

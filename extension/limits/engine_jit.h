@@ -8,7 +8,10 @@ struct lua_State;
 // it compiled, so that hooks (a count hook, say) fire everywhere again: they do
 // not inside compiled code. True when the engine library is LuaJIT (whether or
 // not it was built with a compiler); false, and nothing done, on Lua 5.1.5.
-bool stop_compiling(lua_State* L);
+// LuaJIT refuses while a finalizer of the engine runs (a collection step made
+// from anywhere, varnel's own work included): then nothing is done, and
+// *refused, when given, is set; it is cleared otherwise.
+bool stop_compiling(lua_State* L, bool* refused = nullptr);
 
 // [-0, +0, -] True when the engine library is LuaJIT: where the standard functions
 // varnel replaces behave as LuaJIT's own, not Lua 5.1.5's, and a hook is one for

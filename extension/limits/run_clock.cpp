@@ -78,8 +78,9 @@ void run_clock_start(RunClock& clock, lua_State* L) noexcept {
     clock.expired = false;
     clock.ticks = 0;
     if (clock.compile_off_pending) {  // no Lua code of the engine runs yet
-        clock.compile_off_pending = false;
-        stop_compiling(L);
+        bool refused = false;              // unless the export was called from a finalizer
+        stop_compiling(L, &refused);
+        clock.compile_off_pending = refused;
     }
     if (clock.limit > 0.0) clock.started = now_ns();
 }
@@ -130,9 +131,11 @@ void set_engine_limit(RunClock& clock, lua_State* L, double seconds) noexcept {
         // Hooks do not fire inside code a JIT compiler made: a limited engine
         // runs interpreted from now on (nothing happens on Lua 5.1.5).
         // LuaJIT refuses to change its compiler inside a finalizer, which may be
-        // running while the engine runs Lua code: then the next export does it.
-        if (clock.depth == 0) stop_compiling(L);
-        if (clock.depth > 0) clock.compile_off_pending = true;
+        // running while the engine runs Lua code or during varnel's own work (a
+        // collection it makes): then the next export does it.
+        bool refused = false;
+        if (clock.depth == 0) stop_compiling(L, &refused);
+        if (clock.depth > 0 || refused) clock.compile_off_pending = true;
     }
     if (!lua_checkstack(L, 6)) return;  // no room: the hooks stay as they are until the next event
     if (has) refresh_all(L, kCheckEvery);

@@ -109,6 +109,21 @@ TEST_F(MemoryLimit, ZeroLiftsTheCap) {
     expect_alive(kId);
 }
 
+TEST_F(MemoryLimit, AStringRefusedInsideAFastFunctionIsReported) {
+    // tostring of a number makes its string in the engine's own code, which on
+    // LuaJIT leaves the stack's top where the export left it: the function the
+    // event calls lies there, and the error must not be written over its frame.
+    run(kId, "function mem_format(n) local s = tostring(n) return s end\n"
+             "function mem_event() local s = mem_format(12345.25) return s end");
+    EXPECT_TRUE(reports().empty()) << joined(reports());
+    EXPECT_EQ(memory_limit(kId, 1024), 1.0);
+    standin::set_list(1, {});
+    script_event(kId, "mem_event", 1);
+    EXPECT_EQ(reports(), std::vector<std::string>{"not enough memory"});
+    EXPECT_EQ(memory_limit(kId, 0), 1.0);
+    expect_alive(kId);
+}
+
 TEST_F(MemoryLimit, ReportingAndClosingWorkAtTheCap) {
     // A run-time error raised while the engine is full is still worded with its
     // traceback, and the engine closes.

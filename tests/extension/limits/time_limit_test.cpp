@@ -315,6 +315,28 @@ TEST_F(TimeLimit, ALimitSetFromAFinalizerIsTaken) {
     expect_alive(kId);
 }
 
+TEST_F(TimeLimit, ALimitSetFromAFinalizerOfVarnelsOwnCollectionIsTaken) {
+    // The collection that ends an export in which the memory cap refused runs the
+    // finalizer outside any run of the engine's scripts: LuaJIT refuses there too.
+    ASSERT_EQ(time_limit(kId, 0), 1.0);
+    standin::set_script(61, [](const HostCallArg*, int) {
+        EXPECT_EQ(time_limit(kId, 0.2), 1.0);
+        return Value::number(0);
+    });
+    ASSERT_EQ(script_register(kId, "tl_from_gc", 61), 1.0);
+    run(kId, "local p = newproxy(true)\n"
+             "getmetatable(p).__gc = function() tl_from_gc() end\n"
+             "p = nil");
+    ASSERT_EQ(memory_limit(kId, 1024), 1.0);
+    run(kId, "local t = {} for i = 1, 1000 do t[i] = {} end");
+    ASSERT_EQ(memory_limit(kId, 0), 1.0);
+    EXPECT_EQ(reports(), std::vector<std::string>{"not enough memory"});
+    standin::errors().clear();
+    run(kId, "while true do end");
+    expect_one_limit_report("script ran longer than 0.2 seconds");
+    expect_alive(kId);
+}
+
 TEST_F(TimeLimit, NoFormOfAScriptsOwnHookLiftsIt) {
     const char* hooks[] = {
         "debug.sethook()",
