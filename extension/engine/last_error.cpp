@@ -6,15 +6,10 @@
 #include "extension/engine/engine_registry.h"
 #include "host/host_call.h"
 
-namespace {
-
-// Keeps and reports text for engine.
-void report_for(Engine& engine, const char* text) noexcept {
+void report_engine_text(Engine& engine, const char* text) noexcept {
     keep_last_error(engine.last_error, text);
     report_text(text);
 }
-
-}  // namespace
 
 void keep_last_error(LastError& last, const char* text) noexcept {
     try {
@@ -40,11 +35,11 @@ void report_engine_failure(Engine& engine, const char* format, ...) noexcept {
     va_start(args, format);
     std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
-    report_for(engine, text);
+    report_engine_text(engine, text);
 }
 
 void report_engine_exception(Engine& engine, uint32_t code) noexcept {
     char text[64];
     std::snprintf(text, sizeof text, HOST_EXCEPTION_FORMAT, static_cast<unsigned>(code));
-    report_for(engine, text);
+    report_engine_text(engine, text);
 }

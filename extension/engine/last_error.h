@@ -24,6 +24,9 @@ void keep_last_error(LastError& last, const char* text) noexcept;
 // none was kept (out is then left alone).
 bool take_last_error(LastError& last, std::string& out) noexcept;
 
+// Reports text for engine, and keeps it as its last error.
+void report_engine_text(Engine& engine, const char* text) noexcept;
+
 // Reports one of varnel's own failures about engine, worded "<export>: <what>"
 // as report_failure does, and keeps the text as its last error.
 void report_engine_failure(Engine& engine, const char* format, ...) noexcept VARNEL_PRINTF(2, 3);

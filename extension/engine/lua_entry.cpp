@@ -9,6 +9,7 @@ extern "C" {
 
 #include "extension/engine/error_report.h"
 #include "extension/engine/error_trace.h"
+#include "extension/engine/last_error.h"
 #include "extension/engine/pending_cells.h"
 #include "extension/limits/run_clock.h"
 #include "extension/limits/memory_cap.h"
@@ -31,10 +32,10 @@ int place_handler(lua_State* L, int below, int* handler, bool* pushed) noexcept 
     return status;
 }
 
-void report_limit(const RunClock& clock) noexcept {
+void report_limit(Engine& engine) noexcept {
     char text[64];
-    run_clock_message(clock, text, sizeof text);
-    report_text(text);
+    run_clock_message(engine.clock, text, sizeof text);
+    report_engine_text(engine, text);
 }
 
 // [-0, +0, -] Whether the value at index is the limit's error: a string that
@@ -51,10 +52,10 @@ bool is_limit_error(lua_State* L, int index, const RunClock& clock) noexcept {
 
 LuaEntry::~LuaEntry() {
     if (!reported_ && limit_fired_) {
-        report_limit(engine_.clock);
+        report_limit(engine_);
     } else if (!reported_ && memory_refused_ && engine_.memory->told != engine_.memory->refused) {
         engine_.memory->told = engine_.memory->refused;  // a nested export's report covers it
-        report_text("not enough memory");
+        report_engine_text(engine_, "not enough memory");
     }
     --engine_.busy;
 }
@@ -111,11 +112,11 @@ void LuaEntry::report_error(void (*release)(void* held), void* held) noexcept {
     HostValue message(true, 0.0);
     take_error_value(L, message);  // -1 error
     --engine_.memory->lifted;
-    keep_last_error(engine_.last_error, text_of(message));
     if (release) release(held);
     if (limit_instead) {
-        report_limit(engine_.clock);
+        report_limit(engine_);
         return;
     }
+    keep_last_error(engine_.last_error, text_of(message));
     report_holder(message);
 }

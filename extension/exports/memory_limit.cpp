@@ -2,6 +2,7 @@
 #include <cmath>
 
 #include "extension/engine/engine_registry.h"
+#include "extension/engine/last_error.h"
 #include "extension/engine/error_report.h"
 #include "extension/exports/varnel_exports.h"
 #include "extension/limits/memory_cap.h"
@@ -16,11 +17,11 @@ VARNEL_EXPORT_WORK double set_memory_limit(double id, double bytes) {
     Engine* engine = engine_for("memory_limit", id);
     if (!engine) return 1.0;
     if (std::isnan(bytes)) {
-        report_failure("memory_limit: bytes is NaN for engine %.14g", id);
+        report_engine_failure(*engine, "memory_limit: bytes is NaN for engine %.14g", id);
         return 1.0;
     }
     if (bytes < 0.0) {
-        report_failure("memory_limit: bytes is negative (%.14g) for engine %.14g", bytes, id);
+        report_engine_failure(*engine, "memory_limit: bytes is negative (%.14g) for engine %.14g", bytes, id);
         return 1.0;
     }
     engine->memory->cap = bytes >= kLargestCap ? 0 : static_cast<std::size_t>(bytes);

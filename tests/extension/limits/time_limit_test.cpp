@@ -418,6 +418,7 @@ TEST_F(TimeLimit, ARunawaySwallowedIsStillReportedOnce) {
         const std::vector<std::string> r = reports();
         ASSERT_EQ(r.size(), 1u) << joined(r);
         EXPECT_EQ(r[0].rfind(kRanLonger, 0), 0u) << r[0];
+        EXPECT_EQ(std::string(last_error(kId)), r[0]);  // kept as any report is
     }
     // In an event function that returns a verdict.
     standin::errors().clear();
@@ -433,6 +434,7 @@ TEST_F(TimeLimit, FiringInAnErrorObjectsTostringIsReportedAsTheLimit) {
     const std::vector<std::string> r = reports();
     ASSERT_EQ(r.size(), 1u) << joined(r);
     EXPECT_EQ(r[0].rfind(kRanLonger, 0), 0u) << r[0];
+    EXPECT_EQ(std::string(last_error(kId)), r[0]);
     expect_alive(kId);
 }
 
