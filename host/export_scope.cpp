@@ -1,7 +1,5 @@
 #include "host/export_scope.h"
 
-#include <cstdio>
-
 #include "host/host_routines.h"
 
 namespace {
@@ -10,11 +8,9 @@ namespace {
 // runs to take it. A cell routine that raises while the report is made leaves
 // nothing more: one report per exception.
 void report_cell_exception(uint32_t code) noexcept {
-    char text[64];
-    std::snprintf(text, sizeof text, HOST_EXCEPTION_FORMAT, static_cast<unsigned>(code));
     {
         HostValue holder(true, 0.0);
-        set_text(holder, text);
+        set_text(holder, host_exception_text(code).text);
         host_report_error(holder);
     }
     g_cell_raised = 0;

@@ -3,6 +3,7 @@
 // catches what the host's code raises inside it.
 #pragma once
 #include <cstdint>
+#include <cstdio>
 
 #include "bridge/nexlink.h"
 #include "host/fp_words.h"
@@ -60,6 +61,18 @@ inline uint32_t call_host(uint32_t entry, HostCallArg* records, int32_t count, H
 
 // The text of an exception raised in a host routine, as errors and reports word it.
 #define HOST_EXCEPTION_FORMAT "host routine raised exception 0x%08X"
+
+struct HostExceptionText {
+    char text[48];
+};
+
+// The text for code, worded by HOST_EXCEPTION_FORMAT (Lua's own formatting has
+// no hexadecimal).
+inline HostExceptionText host_exception_text(uint32_t code) noexcept {
+    HostExceptionText t;
+    std::snprintf(t.text, sizeof t.text, HOST_EXCEPTION_FORMAT, static_cast<unsigned>(code));
+    return t;
+}
 
 // The host's cell and record routines, each run as host_guarded runs it, in
 // varnel's words (the host's string routines do no floating-point work). An

@@ -56,12 +56,10 @@ void take_error_value(lua_State* L, HostValue& holder) noexcept {
 }
 
 void report_host_exception(uint32_t code) noexcept {
-    report_failure(HOST_EXCEPTION_FORMAT, static_cast<unsigned>(code));
+    report_text(host_exception_text(code).text);
 }
 
 int raise_host_exception(lua_State* L, uint32_t code) {
-    char text[64];  // Lua's own formatting has no hexadecimal
-    std::snprintf(text, sizeof text, HOST_EXCEPTION_FORMAT, static_cast<unsigned>(code));
-    lua_pushstring(L, text);  // as it stands: no position, whatever called
+    lua_pushstring(L, host_exception_text(code).text);  // as it stands: no position, whatever called
     return lua_error(L);
 }

@@ -39,7 +39,5 @@ void report_engine_failure(Engine& engine, const char* format, ...) noexcept {
 }
 
 void report_engine_exception(Engine& engine, uint32_t code) noexcept {
-    char text[64];
-    std::snprintf(text, sizeof text, HOST_EXCEPTION_FORMAT, static_cast<unsigned>(code));
-    report_engine_text(engine, text);
+    report_engine_text(engine, host_exception_text(code).text);
 }
