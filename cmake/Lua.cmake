@@ -43,6 +43,13 @@ if(WIN32 OR VARNEL_SANITIZE)
       COPYRIGHT "Copyright (C) 1994-2012 Lua.org, PUC-Rio. Lua by R. Ierusalimschy, L. H. de Figueiredo and W. Celes"
       COMPANY "Lua.org, PUC-Rio")
     target_compile_definitions(lua51 PRIVATE LUA_BUILD_AS_DLL)
+    # Lua's calls into the C runtime's x87 code go through wrappers that load the
+    # runtime's x87 word first: varnel leaves the host's in place until then
+    # (host/fp_words.h).
+    target_sources(lua51 PRIVATE ${PROJECT_SOURCE_DIR}/lua_x87/lua_x87.c)
+    target_include_directories(lua51 PRIVATE ${PROJECT_SOURCE_DIR})
+    set_source_files_properties(${LUA_FILES} PROPERTIES
+      COMPILE_OPTIONS "-include;${PROJECT_SOURCE_DIR}/lua_x87/lua_x87.h")
     target_link_options(lua51 PRIVATE -static)
   else()
     target_compile_definitions(lua51 PRIVATE LUA_USE_LINUX LUA_USE_APICHECK)

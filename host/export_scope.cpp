@@ -22,9 +22,10 @@ ExportScope::ExportScope() noexcept {
     outer_cell_raised_ = g_cell_raised;
     g_cell_raised = 0;
     side_.host = read_fp_words();
-    side_.switched = fp_words_differ(side_.host, kRuntimeWords);
+    side_.mxcsr_now = false;
     side_.outer = g_host_side;
-    if (side_.switched) switch_fp_words(side_.host, kRuntimeWords);
+    watch_fp_traps(side_.record);
+    enter_runtime_words(side_.host, false);
     g_host_side = &side_;
 }
 
@@ -33,4 +34,5 @@ ExportScope::~ExportScope() {
     g_cell_raised = outer_cell_raised_;
     g_host_side = side_.outer;
     hand_back_fp_words(side_.host);  // whichever unit differs, none of our flags stays
+    unwatch_fp_traps(side_.record);
 }

@@ -1,8 +1,25 @@
 // The floating-point environment of a thread: the x87 control word and MXCSR.
-// varnel's own code and Lua run with the C runtime's words; a host may run with
-// others. Reading costs two stores; writing happens only where the words differ.
+// varnel's own code and Lua compute with the runtime's words whatever the host's
+// are, and the host gets exactly its own back. Loading a word that differs costs
+// about 70 ns (x87) or 15 ns (MXCSR), loading the same one or reading either
+// about a nanosecond: so each unit is switched only where its word matters.
+//
+// - MXCSR governs SSE2, which is all of varnel's and Lua's arithmetic. The two
+//   words round alike; they differ only in which exceptions trap. On Windows the
+//   host's stays in place, and the first SSE2 instruction that traps under it
+//   loads the runtime's and runs again (host/fp_trap.h), for the rest of the
+//   export. Elsewhere it is switched at the boundary.
+// - The x87 runs only inside the C runtime's functions (pow, exp, formatting and
+//   parsing numbers) and 64-bit conversions. An engine that loads the runtime's
+//   x87 word itself before such calls (lua_x87/) leaves the host's in place
+//   until then, and varnel does the same before its own (ensure_runtime_x87);
+//   under the host's word the x87 then only moves doubles, which no word changes
+//   as long as no signalling NaN comes in (host numbers arrive quieted:
+//   host/host_value.h). With any other engine it is switched at the boundary.
 #pragma once
 #include <cstdint>
+
+#include "host/runtime_x87.h"
 
 struct FpWords {
     uint32_t x87;    // the x87 control word, in the low 16 bits
@@ -13,16 +30,27 @@ struct FpWords {
 constexpr uint32_t kMxcsrFlags = 0x3F;
 constexpr uint32_t kMxcsrMaskShift = 7;
 
-// The words varnel and Lua run with: every exception masked, round to nearest. Lua
-// and varnel compute in SSE2; the x87 runs only inside the C runtime's functions
-// (pow, exp, number formatting and parsing), and extended precision is the word
-// where they round as the reference interpreter does: on 3,000 random inputs
-// under Wine's C runtime, pow was wrong in the last place 2,267 times at double
-// precision (0x027F) and 11 times at extended precision, exp 549 against 1;
-// log, sin, strtod and %.14g alike. glibc starts threads with this word too.
-constexpr uint32_t kRuntimeX87 = 0x037F;
+// The words varnel and Lua run with: every exception masked, round to nearest. The
+// x87's precision is extended: there the C runtime's functions round as the
+// reference interpreter does. On 3,000 random inputs under Wine's C runtime, pow
+// was wrong in the last place 2,267 times at double precision (0x027F) and 11
+// times at extended precision, exp 549 against 1; log, sin, strtod and %.14g
+// alike. glibc starts threads with this word too.
+constexpr uint32_t kRuntimeX87 = VARNEL_RUNTIME_X87;
 constexpr uint32_t kRuntimeMxcsr = 0x1F80;
 constexpr FpWords kRuntimeWords{kRuntimeX87, kRuntimeMxcsr};
+
+// Whether MXCSR waits for its first trap (Windows) rather than being switched at
+// the boundary.
+#if defined(_WIN32)
+constexpr bool kMxcsrOnTrap = true;
+#else
+constexpr bool kMxcsrOnTrap = false;
+#endif
+
+// Whether the engine loaded beside varnel loads the runtime's x87 word itself
+// before its x87 code (host/fp_trap.cpp asks it once).
+extern const bool g_engine_loads_x87;
 
 inline FpWords read_fp_words() noexcept {
     uint16_t cw;
@@ -53,25 +81,49 @@ inline void switch_fp_words(FpWords from, FpWords words) noexcept {
     }
 }
 
-// Gives the host its words back from the runtime's, with no exception flag of
-// ours left in either unit, whichever of them differ: clears the x87 exception
-// flags, loads the x87 control word when it differs, and loads MXCSR whole (the
-// host's control bits and its own flags) unless it already is exactly that.
+// From the host's words, now, to those varnel works with: each unit that waits for
+// its need keeps the host's word (mxcsr_now: MXCSR has trapped in this export, so
+// it no longer waits).
+inline void enter_runtime_words(FpWords now, bool mxcsr_now) noexcept {
+    if (!g_engine_loads_x87 && ((now.x87 ^ kRuntimeX87) & 0xFFFF) != 0) {
+        const uint16_t cw = static_cast<uint16_t>(kRuntimeX87);
+        __asm__ volatile("fnclex\n\tfldcw %0" : : "m"(cw) : "memory");
+    }
+    if ((!kMxcsrOnTrap || mxcsr_now) && ((now.mxcsr ^ kRuntimeMxcsr) & ~kMxcsrFlags) != 0) {
+        const uint32_t mx = kRuntimeMxcsr;
+        __asm__ volatile("ldmxcsr %0" : : "m"(mx) : "memory");
+    }
+}
+
+// For varnel's own x87 code (the C runtime's number formatting and parsing, 64-bit
+// conversions): the runtime's x87 word, unless it is in place. No flag can fire:
+// the runtime's word masks every exception.
+inline void ensure_runtime_x87() noexcept {
+    uint16_t cw;
+    __asm__ volatile("fnstcw %0" : "=m"(cw) : : "memory");
+    if (cw != kRuntimeX87) {
+        const uint16_t runtime = static_cast<uint16_t>(kRuntimeX87);
+        __asm__ volatile("fldcw %0" : : "m"(runtime) : "memory");
+    }
+}
+
+// Gives the host its words back, with no exception flag of ours left in either
+// unit, whichever of them were switched: clears the x87 exception flags when one
+// is set, loads the x87 control word unless it is the host's, and loads MXCSR
+// whole (the host's control bits and its own flags: the same value costs
+// nothing).
 inline void hand_back_fp_words(FpWords words) noexcept {
-    uint32_t mx;
+    uint16_t cw;
     uint16_t sw;
-    __asm__ volatile("fnstsw %0\n\tstmxcsr %1" : "=m"(sw), "=m"(mx) : : "memory");
-    // Reading the status word costs a few cycles, fnclex about 25 ns: clear only
-    // when an exception or stack-fault flag is set.
+    __asm__ volatile("fnstcw %0\n\tfnstsw %1" : "=m"(cw), "=m"(sw) : : "memory");
+    // fnclex costs about 25 ns: clear only when an exception or stack-fault flag is set.
     if ((sw & 0x7F) != 0) __asm__ volatile("fnclex" : : : "memory");
-    if (((kRuntimeX87 ^ words.x87) & 0xFFFF) != 0) {
-        const uint16_t cw = static_cast<uint16_t>(words.x87);
-        __asm__ volatile("fldcw %0" : : "m"(cw) : "memory");
+    if (((cw ^ words.x87) & 0xFFFF) != 0) {
+        const uint16_t host_cw = static_cast<uint16_t>(words.x87);
+        __asm__ volatile("fldcw %0" : : "m"(host_cw) : "memory");
     }
-    if (mx != words.mxcsr) {
-        const uint32_t host_mx = words.mxcsr;
-        __asm__ volatile("ldmxcsr %0" : : "m"(host_mx) : "memory");
-    }
+    const uint32_t host_mx = words.mxcsr;
+    __asm__ volatile("ldmxcsr %0" : : "m"(host_mx) : "memory");
 }
 
 // Loads words in both units, emptying the x87 register stack and clearing its flags

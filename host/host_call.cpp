@@ -18,7 +18,7 @@ uint32_t run_cell_routine(const void* routine, uint32_t a0, uint32_t a1) noexcep
     uint32_t eax = 0;
     const uint32_t code = host_guarded(routine, &eax, a0, a1, 0, 0);
     if (__builtin_expect(code != 0, 0)) {
-        settle_after_host(code, read_fp_words());
+        settle_after_exception(code);
         if (g_cell_raised == 0) g_cell_raised = code;
         return 0;
     }
@@ -27,24 +27,16 @@ uint32_t run_cell_routine(const void* routine, uint32_t a0, uint32_t a1) noexcep
 
 }  // namespace
 
-void settle_after_host(uint32_t code, FpWords now) noexcept {
-    HostSide* side = g_host_side;
-    if (code != 0) {
-        // Cut off in the middle of its work: what the unit holds is no one's. The
-        // host's words stay those it had before the call.
-        reset_fp_words(kRuntimeWords);
+void settle_after_exception(uint32_t code) noexcept {
+    // Cut off in the middle of its work: what the unit holds is no one's.
+    reset_fp_words(kRuntimeWords);
 #if defined(_WIN32)
-        // The overflow used up the guard page below the stack; without a new one
-        // the next overflow in this thread would be an access violation.
-        if (code == kStackOverflow) _resetstkoflw();
+    // The overflow used up the guard page below the stack; without a new one the
+    // next overflow in this thread would be an access violation.
+    if (code == kStackOverflow) _resetstkoflw();
+#else
+    (void)code;
 #endif
-        return;
-    }
-    if (!side) return;  // no export at work: nothing to give back later
-    // A host routine that changed its words keeps them for the host side.
-    side->host = now;
-    side->switched = fp_words_differ(now, kRuntimeWords);
-    if (side->switched) switch_fp_words(now, kRuntimeWords);
 }
 
 HostStringCell* host_new_cell() noexcept {

@@ -6,15 +6,17 @@
 #include <cstdio>
 
 #include "bridge/nexlink.h"
+#include "host/fp_trap.h"
 #include "host/fp_words.h"
 #include "host/host_call_arg.h"
 
 // What the export at work knows of the host that called it. Each export keeps one
 // for as long as it runs (host/export_scope.h); the innermost is current.
 struct HostSide {
-    FpWords host;      // the host's words: those it had at entry, as its routines left them since
-    bool switched;     // they differ from the runtime's, which varnel is using meanwhile
-    HostSide* outer;   // the export this one is nested in, or null
+    TrapRecord record;  // first: the trap handler finds the rest from it
+    FpWords host;       // the host's words: those it had at entry, as its routines left them since
+    bool mxcsr_now;     // MXCSR trapped in this export: it is switched from now on, not awaited
+    HostSide* outer;    // the export this one is nested in, or null
 };
 
 // The innermost export's HostSide, or null outside every export.
@@ -37,12 +39,21 @@ inline uint32_t host_guarded_call(uint32_t entry, void* records, int32_t count, 
                         static_cast<uint32_t>(reinterpret_cast<uintptr_t>(result)));
 }
 
-// After a routine that ran with other words than the runtime's, or raised: keeps
-// the words it left as the host's and puts the runtime's back, or, after an
-// exception, resets the floating-point unit to the runtime's words (and after a
-// stack overflow puts the stack's guard page back, so that the next overflow is
-// one again).
-void settle_after_host(uint32_t code, FpWords now) noexcept;
+// After a host routine cut off by the exception code: resets the floating-point
+// unit to the runtime's words (the host's stay those it had before the call), and
+// after a stack overflow puts the stack's guard page back, so that the next
+// overflow is one again.
+void settle_after_exception(uint32_t code) noexcept;
+
+// After a host routine: keeps the words it left, now, as the host's and enters
+// varnel's (fp_words.h: enter_runtime_words); or settles after its exception.
+inline void settle_after_host(uint32_t code, FpWords now) noexcept {
+    if (__builtin_expect(code != 0, 0)) return settle_after_exception(code);
+    HostSide* side = g_host_side;
+    if (!side) return;  // no export at work: nothing to give back later
+    side->host = now;   // a host routine that changed its words keeps them
+    enter_runtime_words(now, side->mxcsr_now);
+}
 
 // Runs the host built-in routine at entry with count contiguous argument records
 // and one result record, in the host's floating-point environment. Returns 0, or
@@ -50,12 +61,9 @@ void settle_after_host(uint32_t code, FpWords now) noexcept;
 // routine left it (zero-filled when it wrote nothing). What NexCallFunction
 // returns carries no meaning.
 inline uint32_t call_host(uint32_t entry, HostCallArg* records, int32_t count, HostCallArg* result) noexcept {
-    const HostSide* side = g_host_side;
-    if (side) hand_back_fp_words(side->host);  // the host's words, none of our flags
+    if (const HostSide* side = g_host_side) hand_back_fp_words(side->host);  // none of our flags
     const uint32_t code = host_guarded_call(entry, records, count, result);
-    const FpWords now = read_fp_words();
-    if (code != 0 || fp_words_differ(now, kRuntimeWords) || (side && side->switched))
-        settle_after_host(code, now);
+    settle_after_host(code, read_fp_words());
     return code;
 }
 

@@ -7,6 +7,7 @@
 // string with the host.
 #pragma once
 #include <cstdint>
+#include <cstring>
 
 #include "bridge/nexlink.h"
 #include "host/host_call.h"
@@ -87,9 +88,25 @@ inline void assign_from_result(HostValue& holder, const HostCallArg& record) noe
     holder.real = record.real;  // a number into a number holder
 }
 
-// Moves the holder's contents out; the holder keeps no cell afterwards.
+// x, with a signalling NaN made quiet, as an x87 load under masked exceptions
+// would make it: a number the host gives Lua. Lua's numbers pass through the x87
+// on every return of a double, and there a signalling NaN raises where the host's
+// x87 word unmasks invalid operations. Looked at as bits: comparing it would raise.
+inline double host_number(double x) noexcept {
+    uint64_t bits;
+    std::memcpy(&bits, &x, sizeof bits);
+    constexpr uint64_t kExponent = uint64_t{0x7FF} << 52, kQuiet = uint64_t{1} << 51;
+    if (__builtin_expect((bits & kExponent) == kExponent && (bits & (kQuiet - 1)) != 0 && (bits & kQuiet) == 0, 0)) {
+        bits |= kQuiet;
+        std::memcpy(&x, &bits, sizeof x);
+    }
+    return x;
+}
+
+// Moves the holder's contents out; the holder keeps no cell afterwards. A number
+// comes out as host_number makes it.
 inline HostValueParts take_parts(HostValue& holder) noexcept {
-    HostValueParts parts{holder.is_string, holder.cell, holder.real};
+    HostValueParts parts{holder.is_string, holder.cell, host_number(holder.real)};
     holder.cell = nullptr;
     return parts;
 }

@@ -9,6 +9,7 @@ extern "C" {
 
 #include "extension/engine/error_words.h"
 #include "host/host_routines.h"
+#include "host/fp_words.h"
 
 namespace {
 
@@ -39,6 +40,7 @@ void report_failure(const char* format, ...) noexcept {
     char text[kFailureText];
     va_list args;
     va_start(args, format);
+    ensure_runtime_x87();  // the runtime formats numbers with x87 code
     std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
     report_text(text);

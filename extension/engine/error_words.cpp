@@ -1,4 +1,5 @@
 #include "extension/engine/error_words.h"
+#include "host/fp_words.h"
 
 #include <cstdio>
 
@@ -33,6 +34,7 @@ const char* error_value_words(lua_State* L, int index, ErrorWords& words) noexce
         NumberText job{lua_tonumber(L, index), words.text, sizeof words.text};
         if (lua_cpcall(L, number_to_text, &job) != 0) {  // +0 or +1 error
             lua_settop(L, -2);                             // -1 error
+            ensure_runtime_x87();  // the runtime formats numbers with x87 code
             std::snprintf(words.text, sizeof words.text, LUA_NUMBER_FMT, job.number);
         }
         return words.text;

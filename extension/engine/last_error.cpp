@@ -5,6 +5,7 @@
 
 #include "extension/engine/engine_registry.h"
 #include "host/host_call.h"
+#include "host/fp_words.h"
 
 void report_engine_text(Engine& engine, const char* text) noexcept {
     keep_last_error(engine.last_error, text);
@@ -33,6 +34,7 @@ void report_engine_failure(Engine& engine, const char* format, ...) noexcept {
     char text[320];  // as report_failure cuts it
     va_list args;
     va_start(args, format);
+    ensure_runtime_x87();  // the runtime formats numbers with x87 code
     std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
     report_engine_text(engine, text);

@@ -1,4 +1,5 @@
 #include "extension/exports/global_path.h"
+#include "host/fp_words.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -36,6 +37,7 @@ void push_key(lua_State* L, const char* part, const char* end) {
     char digits[kMaxDigits + 1];
     std::memcpy(digits, part, length);
     digits[length] = '\0';
+    ensure_runtime_x87();  // the runtime parses numbers with x87 code
     lua_pushnumber(L, std::strtod(digits, nullptr));  // +1
 }
 

@@ -11,6 +11,7 @@ extern "C" {
 #include "extension/exports/text_result.h"
 #include "extension/exports/varnel_exports.h"
 #include "host/export_scope.h"
+#include "host/host_value.h"
 
 namespace {
 
@@ -69,7 +70,7 @@ VARNEL_EXPORT_WORK const char* read_text(double id, const char* path) {
 }
 
 VARNEL_EXPORT_WORK double set_real(double id, const char* path, double value) {
-    return set_global("global_set_real", id, path, PathSet{false, value, nullptr, 0, nullptr});
+    return set_global("global_set_real", id, path, PathSet{false, host_number(value), nullptr, 0, nullptr});
 }
 
 VARNEL_EXPORT_WORK double set_text(double id, const char* path, const char* value) {

@@ -10,6 +10,7 @@ extern "C" {
 }
 
 #include "extension/engine/error_words.h"
+#include "host/fp_words.h"
 
 namespace {
 
@@ -49,6 +50,7 @@ const char* text_result_of(lua_State* L, int index) noexcept {
             const double x = lua_tonumber(L, index);
             if (x == std::floor(x) && std::fabs(x) < 1e14) {
                 char digits[24];
+                ensure_runtime_x87();  // the runtime formats numbers with x87 code
                 const int length = std::snprintf(digits, sizeof digits, LUA_NUMBER_FMT, x);
                 return text_result(digits, static_cast<std::size_t>(length));
             }

@@ -10,6 +10,7 @@ extern "C" {
 #include "extension/limits/coroutine_watch.h"
 #include "extension/limits/engine_jit.h"
 #include "extension/limits/script_hooks.h"
+#include "host/fp_words.h"
 
 namespace {
 
@@ -70,6 +71,7 @@ void refresh_all(lua_State* L, int limit_count) noexcept {
 RunClock* g_run_clock = nullptr;
 
 void run_clock_message(const RunClock& clock, char* text, int size) noexcept {
+    ensure_runtime_x87();  // the runtime formats numbers with x87 code
     std::snprintf(text, static_cast<std::size_t>(size), "script ran longer than %.14g second%s", clock.limit,
                   clock.limit == 1.0 ? "" : "s");
 }
