@@ -10,8 +10,10 @@
 namespace {
 
 #if defined(_WIN32)
-// The engine beside varnel loads the runtime's x87 word itself when it names the
-// word it loads (lua_x87/).
+// The engine beside varnel was built for words on demand when it names the x87
+// word it loads (lua_x87/). LuaJIT does not load it, and its own exception
+// handler, which meets a trap first, walks the engine's frames where a trap
+// leaves them half made.
 bool ask_engine() noexcept {
     const HMODULE engine = GetModuleHandleA("lua5.1.dll");
     if (!engine) return false;
@@ -34,7 +36,7 @@ bool ask_engine() noexcept { return false; }
 
 }  // namespace
 
-const bool g_engine_loads_x87 = ask_engine();
+const bool g_words_on_demand = ask_engine();
 
 #if defined(_WIN32)
 extern "C" int __cdecl fp_trap_handler(void* exception, void* record, void* context, void*) {

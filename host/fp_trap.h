@@ -1,9 +1,9 @@
-// Waiting for MXCSR's first trap (Windows): while an export works, an exception
-// registration record on its stack names fp_trap_handler, which answers an SSE2
-// instruction that trapped under the host's MXCSR by loading the runtime's and
-// running the instruction again. Traps in host code never reach it: the host
-// call's own frame (host/host_call.S) takes those first. Elsewhere this is empty
-// and MXCSR is switched at the boundary.
+// Waiting for MXCSR's first trap (Windows, host/fp_words.h): while an export
+// works, an exception registration record on its stack names fp_trap_handler,
+// which answers an SSE2 instruction that trapped under the host's MXCSR by
+// loading the runtime's and running the instruction again. Traps in host code
+// never reach it: the host call's own frame (host/host_call.S) takes those first.
+// Elsewhere this is empty and MXCSR is switched at the boundary.
 #pragma once
 #include <cstdint>
 

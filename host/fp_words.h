@@ -5,17 +5,18 @@
 // about a nanosecond: so each unit is switched only where its word matters.
 //
 // - MXCSR governs SSE2, which is all of varnel's and Lua's arithmetic. The two
-//   words round alike; they differ only in which exceptions trap. On Windows the
-//   host's stays in place, and the first SSE2 instruction that traps under it
-//   loads the runtime's and runs again (host/fp_trap.h), for the rest of the
-//   export. Elsewhere it is switched at the boundary.
+//   words round alike; they differ only in which exceptions trap. The host's can
+//   stay in place: the first SSE2 instruction that traps under it loads the
+//   runtime's and runs again (host/fp_trap.h), for the rest of the export.
 // - The x87 runs only inside the C runtime's functions (pow, exp, formatting and
 //   parsing numbers) and 64-bit conversions. An engine that loads the runtime's
-//   x87 word itself before such calls (lua_x87/) leaves the host's in place
+//   x87 word itself before such calls (lua_x87/) lets the host's stay in place
 //   until then, and varnel does the same before its own (ensure_runtime_x87);
 //   under the host's word the x87 then only moves doubles, which no word changes
 //   as long as no signalling NaN comes in (host numbers arrive quieted:
-//   host/host_value.h). With any other engine it is switched at the boundary.
+//   host/host_value.h).
+// Both wait so with the engine built for it (Windows). With any other engine,
+// and off Windows, both are switched at the boundary.
 #pragma once
 #include <cstdint>
 
@@ -40,17 +41,11 @@ constexpr uint32_t kRuntimeX87 = VARNEL_RUNTIME_X87;
 constexpr uint32_t kRuntimeMxcsr = 0x1F80;
 constexpr FpWords kRuntimeWords{kRuntimeX87, kRuntimeMxcsr};
 
-// Whether MXCSR waits for its first trap (Windows) rather than being switched at
-// the boundary.
-#if defined(_WIN32)
-constexpr bool kMxcsrOnTrap = true;
-#else
-constexpr bool kMxcsrOnTrap = false;
-#endif
-
-// Whether the engine loaded beside varnel loads the runtime's x87 word itself
-// before its x87 code (host/fp_trap.cpp asks it once).
-extern const bool g_engine_loads_x87;
+// Whether both units wait for their need rather than being switched at the
+// boundary: only with the engine built with varnel for it (Windows), which loads
+// the runtime's x87 word itself before its x87 code and has no exception handler
+// of its own for a trap to meet before varnel's. host/fp_trap.cpp asks it once.
+extern const bool g_words_on_demand;
 
 inline FpWords read_fp_words() noexcept {
     uint16_t cw;
@@ -81,15 +76,15 @@ inline void switch_fp_words(FpWords from, FpWords words) noexcept {
     }
 }
 
-// From the host's words, now, to those varnel works with: each unit that waits for
-// its need keeps the host's word (mxcsr_now: MXCSR has trapped in this export, so
-// it no longer waits).
+// From the host's words, now, to those varnel works with: a unit that waits for its
+// need keeps the host's word (mxcsr_now: MXCSR has trapped in this export, so it
+// no longer waits).
 inline void enter_runtime_words(FpWords now, bool mxcsr_now) noexcept {
-    if (!g_engine_loads_x87 && ((now.x87 ^ kRuntimeX87) & 0xFFFF) != 0) {
+    if (!g_words_on_demand && ((now.x87 ^ kRuntimeX87) & 0xFFFF) != 0) {
         const uint16_t cw = static_cast<uint16_t>(kRuntimeX87);
         __asm__ volatile("fnclex\n\tfldcw %0" : : "m"(cw) : "memory");
     }
-    if ((!kMxcsrOnTrap || mxcsr_now) && ((now.mxcsr ^ kRuntimeMxcsr) & ~kMxcsrFlags) != 0) {
+    if ((!g_words_on_demand || mxcsr_now) && ((now.mxcsr ^ kRuntimeMxcsr) & ~kMxcsrFlags) != 0) {
         const uint32_t mx = kRuntimeMxcsr;
         __asm__ volatile("ldmxcsr %0" : : "m"(mx) : "memory");
     }

@@ -87,10 +87,17 @@ TEST_F(HostEnvironment, TheRuntimesX87WordGivesCorrectlyRoundedPowers) {
         open(1);
         if (!engine_is_luajit())
             check(1, "local b = 1.37; assert(string.format('%.17g', b ^ 29) == '9223.5147695962969')");
+        // Every way a host number comes in: a list entry, a global, a host script's result.
         const double snan = __builtin_nans("");
         standin::set_list(7, {Value::number(snan)});
         check(1, "function on_snan(x) return (x ~= x and math.abs(x) ~= math.abs(x)) and 0 or 1 end");
         EXPECT_EQ(script_event(1, "on_snan", 7), 1.0);
+        EXPECT_EQ(global_set_real(1, "snan_global", snan), 1.0);
+        standin::set_script(35, [snan](const HostCallArg*, int) { return Value::number(snan); });
+        EXPECT_EQ(script_register(1, "snan_script", 35), 1.0);
+        check(1, "local g, r = snan_global, snan_script(); assert(g ~= g and r ~= r and math.abs(g + r) ~= 0)");
+        const double back = global_real(1, "snan_global");
+        EXPECT_NE(back, back);
         EXPECT_EQ(close(1), 1.0);
     }
 }
