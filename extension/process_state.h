@@ -38,6 +38,10 @@
 // host/ (nothing there includes extension/)
 //   g_host_side       host/host_call.cpp          The innermost export's view of the host's
 //                                                 floating-point words (host/export_scope.h).
+//   g_words_on_demand host/fp_trap.cpp            Whether the engine beside varnel loads the
+//                                                 x87 word itself and meets no trap first, so
+//                                                 that neither unit is switched at the
+//                                                 boundary: asked once at load, never written.
 //   g_cell_raised     host/host_call.cpp          An exception a cell or record routine
 //                                                 raised, held until Lua code or the export's
 //                                                 end can take it: those routines are called
