@@ -8,8 +8,8 @@ extern "C" {
 }
 
 #include "extension/engine/error_words.h"
-#include "host/host_routines.h"
 #include "host/fp_words.h"
+#include "host/host_routines.h"
 
 namespace {
 

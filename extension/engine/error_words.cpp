@@ -1,11 +1,12 @@
 #include "extension/engine/error_words.h"
-#include "host/fp_words.h"
 
 #include <cstdio>
 
 extern "C" {
 #include <lua.h>
 }
+
+#include "host/fp_words.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <cstdio>
 
 #include "extension/engine/engine_registry.h"
-#include "host/host_call.h"
 #include "host/fp_words.h"
+#include "host/host_call.h"
 
 void report_engine_text(Engine& engine, const char* text) noexcept {
     keep_last_error(engine.last_error, text);

@@ -1,5 +1,4 @@
 #include "extension/exports/global_path.h"
-#include "host/fp_words.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -8,6 +7,8 @@ extern "C" {
 #include <lauxlib.h>
 #include <lua.h>
 }
+
+#include "host/fp_words.h"
 
 namespace {
 
