@@ -3,6 +3,7 @@
 // stand-in checks the words at every routine and after every export
 // (standin/fp_env.h); these tests add what only a script or a host script can see.
 #include <algorithm>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -328,6 +329,13 @@ protected:
 
 const int kCellRoutines[] = {R_NEW_CELL, R_ASSIGN_STRING, R_DISPOSE_CELL, R_FINALIZE_RECORD};
 
+// Rounds of every routine raising: 25, or VARNEL_CELL_ROUNDS for a long run (10,000
+// shows that nothing drifts).
+int cell_rounds() {
+    const char* rounds = std::getenv("VARNEL_CELL_ROUNDS");
+    return rounds ? std::atoi(rounds) : 25;
+}
+
 TEST_F(CellException, InAScriptIsALuaErrorEveryTime) {
     standin::set_fp_env(FpEnv::kPascal);
     open(1);
@@ -335,7 +343,7 @@ TEST_F(CellException, InAScriptIsALuaErrorEveryTime) {
     EXPECT_EQ(script_register(1, "echo", 50), 1.0);
     const std::string caught = "local ok, e = pcall(echo, 'abc'); assert(not ok and e == '" + message(kHostCode) +
                                "', tostring(e)); assert(echo('x') == 'echo x')";
-    for (int round = 0; round < 25; ++round) {
+    for (int round = 0; round < cell_rounds(); ++round) {
         for (int routine : kCellRoutines) {
             SCOPED_TRACE(routine);
             standin::errors().clear();
@@ -357,7 +365,7 @@ TEST_F(CellException, InAListEntryIsALuaErrorAndTheListIsLetGo) {
     open(1);
     check(1, "function on_list(a, b) assert(a == 'entry' and b == 2) return 0 end");
     standin::set_list(5, {Value::text_of("entry"), Value::number(2)});
-    for (int round = 0; round < 25; ++round) {
+    for (int round = 0; round < cell_rounds(); ++round) {
         for (int routine : kCellRoutines) {
             SCOPED_TRACE(routine);
             standin::errors().clear();
@@ -378,7 +386,7 @@ TEST_F(CellException, WhereNoLuaCodeRunsIsReportedOnce) {
     standin::set_fp_env(FpEnv::kPascal);
     open(1);
     // An error report lays its text in a cell and disposes it afterwards.
-    for (int round = 0; round < 25; ++round) {
+    for (int round = 0; round < cell_rounds(); ++round) {
         for (int routine : {R_ASSIGN_STRING, R_DISPOSE_CELL}) {
             SCOPED_TRACE(routine);
             standin::errors().clear();
@@ -413,7 +421,7 @@ TEST_F(CellException, InANestedExportStaysInIt) {
         return Value::number(7);
     });
     EXPECT_EQ(script_register(1, "nest", 51), 1.0);
-    for (int round = 0; round < 10; ++round) {
+    for (int round = 0; round < (cell_rounds() + 1) / 2; ++round) {
         for (double engine : {1.0, 2.0}) {
             for (int r : kCellRoutines) {
                 SCOPED_TRACE(r);
