@@ -15,6 +15,8 @@
 #include "standin/routine_ids.h"
 #include "tests/host_fixture.h"
 
+bool engine_is_luajit();
+
 namespace {
 
 using standin::calls;
@@ -210,5 +212,15 @@ TEST_F(HostValueTest, ACellRoutineThatRaisesLeavesItsExceptionPending) {
     holder.is_string = true;  // a number holder would leave its cell alone
 }
 #endif
+
+// The engine built with varnel lets both units wait for their need; with any
+// other, a probe that failed would switch them at every export, unseen.
+TEST(FpWords, BothUnitsWaitOnlyWithTheEngineBuiltForThem) {
+#if defined(_WIN32)
+    EXPECT_EQ(g_words_on_demand, !engine_is_luajit());
+#else
+    EXPECT_FALSE(g_words_on_demand);
+#endif
+}
 
 }  // namespace
