@@ -11,12 +11,6 @@ namespace {
 // runner reached any other way finds nothing meant for it.
 ArmedJob* g_armed = nullptr;
 
-void put_hook_back(ArmedJob& call) noexcept {
-    if (!call.saved.hook) return;
-    lua_sethook(call.L, call.saved.hook, call.saved.mask, call.saved.count);
-    call.saved.hook = nullptr;
-}
-
 // [-(nargs + 1), +n, e] The job runner: takes its job from the light userdata on
 // top and returns the body's n results. The arguments below the job are the body's.
 int run_job(lua_State* L) {
@@ -24,7 +18,7 @@ int run_job(lua_State* L) {
     auto* call = top > 0 ? static_cast<ArmedJob*>(lua_touserdata(L, top)) : nullptr;
     if (!call || call != g_armed || call->L != L) return luaL_error(L, "varnel: job runner called from Lua");
     g_armed = nullptr;
-    put_hook_back(*call);
+    put_hook_back(L, call->saved);
     lua_settop(L, -2);  // -1
     return call->body(L, call->job);
 }
@@ -60,22 +54,12 @@ int push_job_runner(lua_State* L, RunnerSlot& slot) noexcept {
 
 ArmedJob* arm_job(ArmedJob* call) noexcept {
     ArmedJob* const outer = g_armed;
-    if (call) {
-        call->saved.hook = nullptr;
-        lua_State* L = call->L;
-        const int mask = lua_gethookmask(L);
-        if ((mask & ~LUA_MASKCOUNT) != 0) {
-            call->saved.hook = lua_gethook(L);
-            call->saved.mask = mask;
-            call->saved.count = lua_gethookcount(L);
-            lua_sethook(L, nullptr, 0, 0);
-        }
-    }
+    if (call) call->saved = put_hook_aside(call->L);
     g_armed = call;
     return outer;
 }
 
 void disarm_job(ArmedJob& call, ArmedJob* outer) noexcept {
     g_armed = outer;
-    put_hook_back(call);
+    put_hook_back(call.L, call.saved);
 }

@@ -10,8 +10,7 @@
 // entry (lua_entry.h) calls it: both lean on this file, which leans on neither.
 #pragma once
 
-struct lua_State;
-struct lua_Debug;
+#include "extension/limits/hook_aside.h"
 
 // Work done inside the runner. The job's slots start with the values handed to
 // it; it returns the number of results it leaves on top, as a lua_CFunction
@@ -40,18 +39,13 @@ struct ArmedJob {
     JobBody body;       // null: no runner is called, Lua code runs with nothing armed
     void* job;
     lua_State* L;       // the engine's main thread, the only one the job runs on
-    struct {
-        void (*hook)(lua_State*, lua_Debug*);  // a lua_Hook
-        int mask;
-        int count;
-    } saved;            // a script's debug hook, put aside while the runner is entered
+    HookAside saved;    // a script's debug hook, put aside while the runner is entered
 };
 
 // Makes call the job the next runner call may take (null: none), returning the
 // one armed before, which the caller arms again once lua_pcall returned. With a
 // body, also puts aside the engine's debug hook when it could run a script's
-// function on the way into the runner (any but a count hook: no VM instruction
-// runs between lua_pcall and the runner's first line); the runner puts it back.
+// function on the way into the runner (hook_aside.h); the runner puts it back.
 ArmedJob* arm_job(ArmedJob* call) noexcept;
 
 // Disarms call's job, arming outer again, and puts back a hook the runner did

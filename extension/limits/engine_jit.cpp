@@ -6,6 +6,7 @@ extern "C" {
 #include <lua.h>
 }
 
+#include "extension/limits/hook_aside.h"
 #include "extension/limits/memory_cap.h"
 
 #if defined(_WIN32)
@@ -64,10 +65,12 @@ bool engine_runs_luajit() { return set_mode_once() != nullptr; }
 bool stop_compiling(lua_State* L, bool* refused) {
     if (refused) *refused = false;
     if (!set_mode_once()) return false;
-    MemoryCap* cap = memory_cap_of(L);  // varnel's own work: the cap does not apply
+    MemoryCap* cap = memory_cap_of(L);  // varnel's own work: the cap does not apply,
     if (cap) ++cap->lifted;
+    HookAside aside = put_hook_aside(L);  // and a script's hook does not see it
     const int status = lua_checkstack(L, 2) ? lua_cpcall(L, set_modes, nullptr) : -1;
     if (status > 0) lua_settop(L, -2);  // -1 error
+    put_hook_back(L, aside);
     if (cap) --cap->lifted;
     if (status != 0 && refused) *refused = true;
     return true;

@@ -10,7 +10,9 @@ struct lua_State;
 // not it was built with a compiler); false, and nothing done, on Lua 5.1.5.
 // LuaJIT refuses while a finalizer of the engine runs (a collection step made
 // from anywhere, varnel's own work included): then nothing is done, and
-// *refused, when given, is set; it is cleared otherwise.
+// *refused, when given, is set; it is cleared otherwise. The engine's call and
+// return hooks are put aside meanwhile (hook_aside.h): no script's hook function
+// runs, so neither does any Lua code.
 bool stop_compiling(lua_State* L, bool* refused = nullptr);
 
 // [-0, +0, -] True when the engine library is LuaJIT: where the standard functions

@@ -59,6 +59,19 @@ TEST_F(EngineJit, TheCompilerIsOnWhereTheBuildHasIt) {
     lua_settop(L, 0);
 }
 
+TEST_F(EngineJit, AHookOnCallsNeitherFiresNorIsLost) {
+    // varnel's own call into the engine is no event of a script's: the hook is
+    // put aside around it and put back as it was.
+    g_counts = 0;
+    lua_sethook(L, count_hook, LUA_MASKCALL | LUA_MASKRET | LUA_MASKCOUNT, 1000);
+    EXPECT_EQ(stop_compiling(L), on_luajit());
+    EXPECT_EQ(g_counts, 0);
+    EXPECT_EQ(lua_gethook(L), count_hook);
+    EXPECT_EQ(lua_gethookmask(L), LUA_MASKCALL | LUA_MASKRET | LUA_MASKCOUNT);
+    EXPECT_EQ(lua_gethookcount(L), 1000);
+    lua_sethook(L, nullptr, 0, 0);
+}
+
 TEST_F(EngineJit, ItTouchesOnlyItsEngineAndMayBeRepeated) {
     ASSERT_EQ(state(kId + 1), 1.0);
     lua_State* other = find_state(kId + 1)->L;

@@ -251,6 +251,25 @@ TEST_F(TimeLimit, AScriptsOwnHookLeftFromAnEarlierExportDoesNotLiftIt) {
     expect_alive(kId);
 }
 
+TEST_F(TimeLimit, SettingItRunsNoScriptCodeNotEvenAScriptsHook) {
+    // Turning a compiler off for the limit is varnel's own call into the engine:
+    // a script's call and return hook must not see it, nor run from time_limit
+    // (where its host routines could call more exports, destroy included).
+    ASSERT_EQ(time_limit(kId, 0), 1.0);
+    run(kId, "debug.sethook(function(event) draw_text(0, 0, 'hook ' .. event) end, 'cr')");
+    standin::draws().clear();
+    EXPECT_EQ(time_limit(kId, 0.1), 1.0);
+    EXPECT_TRUE(standin::draws().empty()) << standin::draws().front().text.text;
+    EXPECT_TRUE(reports().empty()) << joined(reports());
+    // The script's hook is still there, and the limit holds.
+    run(kId, "local f = debug.gethook() debug.sethook() draw_text(0, 0, tostring(f ~= nil))");
+    ASSERT_FALSE(standin::draws().empty());
+    EXPECT_EQ(standin::draws().back().text.text, "true");
+    run(kId, "while true do end");
+    expect_one_limit_report();
+    expect_alive(kId);
+}
+
 TEST_F(TimeLimit, ZeroLiftsTheLimit) {
     EXPECT_EQ(time_limit(kId, 0), 1.0);
     run(kId, "local t = os.clock() while os.clock() - t < 0.25 do end draw_text(0, 0, 'done')");
