@@ -1,10 +1,12 @@
-// fuzz_driver SEED SEQUENCES STEPS [--seconds N] [--first K] [--verbose]
+// fuzz_driver SEED SEQUENCES STEPS [--seconds N] [--first K] [--verbose] [--progress]
 //
 // Runs SEQUENCES random sequences of STEPS steps each against the stand-in host,
 // sequence k drawing from its own generator seeded by SEED and k, and stops at the
 // first fault. With --seconds it starts no sequence after N seconds (SEQUENCES 0:
 // as many as fit). --first K starts at sequence K, to replay one. Script files are
-// written to the working directory. Exits 0 only when nothing went wrong.
+// written to the working directory. --progress names each sequence on stderr as it
+// starts, so that a run the process did not survive still tells which one to replay.
+// Exits 0 only when nothing went wrong.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -15,7 +17,7 @@
 
 int main(int argc, char** argv) {
     if (argc < 4) {
-        std::fprintf(stderr, "usage: %s SEED SEQUENCES STEPS [--seconds N] [--first K] [--verbose]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s SEED SEQUENCES STEPS [--seconds N] [--first K] [--verbose] [--progress]\n", argv[0]);
         return 2;
     }
     const uint64_t seed = std::strtoull(argv[1], nullptr, 10);
@@ -24,6 +26,7 @@ int main(int argc, char** argv) {
     double seconds = 0;
     uint64_t first = 0;
     bool verbose = false;
+    bool progress = false;
     for (int i = 4; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--seconds") && i + 1 < argc) {
             seconds = std::atof(argv[++i]);
@@ -31,6 +34,8 @@ int main(int argc, char** argv) {
             first = std::strtoull(argv[++i], nullptr, 10);
         } else if (!std::strcmp(argv[i], "--verbose")) {
             verbose = true;
+        } else if (!std::strcmp(argv[i], "--progress")) {
+            progress = true;
         } else {
             std::fprintf(stderr, "unknown argument %s\n", argv[i]);
             return 2;
@@ -50,6 +55,11 @@ int main(int argc, char** argv) {
     for (uint64_t k = first; ok && (sequences == 0 || k < first + sequences); ++k) {
         if (seconds > 0 && std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() >= seconds)
             break;
+        if (progress) {
+            std::fprintf(stderr, "fuzz: sequence %llu at %.1f s\n", static_cast<unsigned long long>(k),
+                         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+            std::fflush(stderr);
+        }
         ok = driver.run_sequence(k, steps);
     }
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
