@@ -104,4 +104,25 @@ TEST_F(CloseFromHostRoutine, ErrorRoutineAfterAListTooLong) {
     expect_engine_alive(kId);
 }
 
+TEST_F(CloseFromHostRoutine, CallHookWhileTimeLimitTurnsTheCompilerOff) {
+    // On LuaJIT, a first limit turns the compiler off through a C function that
+    // the engine calls, and a script's call hook fires for C functions too. Its
+    // host calls ran there, where no export marks the engine busy: the engine was
+    // closed under the call, and the process crashed on its way back. The script's
+    // hook is set aside during varnel's own work, and stays the script's.
+    run(kId, "debug.sethook(function(e) draw_text(1, 1, e) end, 'c')");
+    standin::draws().clear();
+    standin::set_draw_hook(close_once());
+    EXPECT_EQ(time_limit(kId, 5), 1.0);
+    standin::set_draw_hook(nullptr);
+    EXPECT_FALSE(tried_);
+    EXPECT_TRUE(standin::draws().empty());
+    EXPECT_TRUE(reports().empty()) << joined(reports());
+    run(kId, "local s = tostring(1)");
+    ASSERT_FALSE(standin::draws().empty());
+    EXPECT_EQ(standin::draws().back().text.text, "call");
+    run(kId, "debug.sethook()");
+    expect_engine_alive(kId);
+}
+
 }  // namespace
