@@ -80,27 +80,15 @@ inline void switch_fp_words(FpWords from, FpWords words) noexcept {
 // need keeps the host's word (mxcsr_now: MXCSR has trapped in this export, so it
 // no longer waits).
 inline void enter_runtime_words(FpWords now, bool mxcsr_now) noexcept {
-    if (!g_words_on_demand && ((now.x87 ^ kRuntimeX87) & 0xFFFF) != 0) {
-        const uint16_t cw = static_cast<uint16_t>(kRuntimeX87);
-        __asm__ volatile("fnclex\n\tfldcw %0" : : "m"(cw) : "memory");
-    }
-    if ((!g_words_on_demand || mxcsr_now) && ((now.mxcsr ^ kRuntimeMxcsr) & ~kMxcsrFlags) != 0) {
-        const uint32_t mx = kRuntimeMxcsr;
-        __asm__ volatile("ldmxcsr %0" : : "m"(mx) : "memory");
-    }
+    const FpWords words{g_words_on_demand ? now.x87 : kRuntimeX87,
+                        g_words_on_demand && !mxcsr_now ? now.mxcsr : kRuntimeMxcsr};
+    switch_fp_words(now, words);
 }
 
 // For varnel's own x87 code (the C runtime's number formatting and parsing, 64-bit
-// conversions): the runtime's x87 word, unless it is in place. No flag can fire:
-// the runtime's word masks every exception.
-inline void ensure_runtime_x87() noexcept {
-    uint16_t cw;
-    __asm__ volatile("fnstcw %0" : "=m"(cw) : : "memory");
-    if (cw != kRuntimeX87) {
-        const uint16_t runtime = static_cast<uint16_t>(kRuntimeX87);
-        __asm__ volatile("fldcw %0" : : "m"(runtime) : "memory");
-    }
-}
+// conversions): the runtime's x87 word, unless it is in place, as the engine's
+// wrappers load it.
+inline void ensure_runtime_x87() noexcept { varnel_ensure_runtime_x87(); }
 
 // Gives the host its words back, with no exception flag of ours left in either
 // unit, whichever of them were switched: clears the x87 exception flags when one

@@ -2,8 +2,7 @@
    varnel leaves the host's x87 control word in place while it works (Lua itself
    is SSE2 code, which the x87 word does not touch): each wrapper loads the
    runtime's word first, when another is in place, and varnel gives the host its
-   word back at its next host call or when the export returns. Reading the word
-   costs about a nanosecond; loading a different one about 70. */
+   word back at its next host call or when the export returns. */
 #include <math.h>
 #include <stdarg.h>
 #include <stdio.h>
@@ -16,17 +15,7 @@
    engine loads the x87 word itself where it needs it. */
 __declspec(dllexport) unsigned lua_x87_word(void) { return VARNEL_RUNTIME_X87; }
 
-static void lx_load_runtime_x87(void) {
-    const unsigned short cw = VARNEL_RUNTIME_X87;
-    __asm__ volatile("fldcw %0" : : "m"(cw) : "memory");
-}
-
-#define LX_ENSURE() \
-    do { \
-        unsigned short cw; \
-        __asm__ volatile("fnstcw %0" : "=m"(cw) : : "memory"); \
-        if (__builtin_expect(cw != VARNEL_RUNTIME_X87, 0)) lx_load_runtime_x87(); \
-    } while (0)
+#define LX_ENSURE() varnel_ensure_runtime_x87()
 
 #define LX_WRAP1(name) \
     double lx_##name(double x) { \

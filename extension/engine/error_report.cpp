@@ -13,8 +13,6 @@ extern "C" {
 
 namespace {
 
-constexpr int kFailureText = 320;
-
 // [-0, +0, -] Stores the error value at index in holder, a text holder, worded as
 // error_words.h words it. The message handler has already turned almost every
 // error into a string; other values reach here only when it could not (out of
@@ -36,14 +34,19 @@ void report_text(const char* text) noexcept {
     report_holder(holder);
 }
 
+FailureText failure_text(const char* format, va_list args) noexcept {
+    FailureText t;
+    ensure_runtime_x87();  // the runtime formats numbers with x87 code
+    std::vsnprintf(t.text, sizeof t.text, format, args);
+    return t;
+}
+
 void report_failure(const char* format, ...) noexcept {
-    char text[kFailureText];
     va_list args;
     va_start(args, format);
-    ensure_runtime_x87();  // the runtime formats numbers with x87 code
-    std::vsnprintf(text, sizeof text, format, args);
+    const FailureText t = failure_text(format, args);
     va_end(args);
-    report_text(text);
+    report_text(t.text);
 }
 
 void report_error_value(lua_State* L, int index) noexcept {

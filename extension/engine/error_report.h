@@ -1,5 +1,6 @@
 // Sending failures to the host's error routine. No log is kept.
 #pragma once
+#include <cstdarg>
 #include <cstdint>
 
 #include "host/host_value.h"
@@ -20,6 +21,12 @@ void report_text(const char* text) noexcept;
 // Reports one of varnel's own failures, worded "<export>: <what>". Texts longer
 // than a few hundred bytes are cut.
 void report_failure(const char* format, ...) noexcept VARNEL_PRINTF(1, 2);
+
+// A failure's text, formatted as report_failure formats it.
+struct FailureText {
+    char text[320];
+};
+FailureText failure_text(const char* format, va_list args) noexcept;
 
 // Hands the text in holder (the empty text when it has none) to host_report_error.
 void report_holder(const HostValue& holder) noexcept;

@@ -1,10 +1,8 @@
 #include "extension/engine/last_error.h"
 
 #include <cstdarg>
-#include <cstdio>
 
 #include "extension/engine/engine_registry.h"
-#include "host/fp_words.h"
 #include "host/host_call.h"
 
 void report_engine_text(Engine& engine, const char* text) noexcept {
@@ -31,13 +29,11 @@ bool take_last_error(LastError& last, std::string& out) noexcept {
 }
 
 void report_engine_failure(Engine& engine, const char* format, ...) noexcept {
-    char text[320];  // as report_failure cuts it
     va_list args;
     va_start(args, format);
-    ensure_runtime_x87();  // the runtime formats numbers with x87 code
-    std::vsnprintf(text, sizeof text, format, args);
+    const FailureText t = failure_text(format, args);
     va_end(args);
-    report_engine_text(engine, text);
+    report_engine_text(engine, t.text);
 }
 
 void report_engine_exception(Engine& engine, uint32_t code) noexcept {
