@@ -6,7 +6,7 @@
 # varnel is compiled against Lua 5.1.5's headers on every engine: the binary is the
 # same, and only the engine library beside it differs.
 #
-# Four patches of ours: luajit-finalizers.patch keeps a script's finalizers from
+# Five patches of ours: luajit-finalizers.patch keeps a script's finalizers from
 # nesting without bound on the C stack (a crash) or from keeping lua_close busy
 # forever; luajit-trace-exit-gc.patch, for builds with the JIT compiler, rethrows a
 # finalizer's error from the interpreter instead of unwinding through the trace
@@ -29,6 +29,18 @@
 # memory) is pushed above that function's frame, not where the stack's top was
 # last left, which may be below it, over the frames of the Lua functions that
 # called it (a crash unwinding them).
+#
+# luajit-x87.patch is for varnel's floating-point words: varnel leaves the
+# host's x87 control word and MXCSR in place while it works, and the engine loads
+# the C runtime's x87 word itself before its x87 code (host/fp_words.h). LuaJIT
+# is SSE2 code except for the C runtime's math functions, which it calls from
+# its virtual machine, its compiled code and its C code (linked through
+# wrappers: lua_x87/lua_x87.c), math.ldexp's fscale, and 64-bit conversions in
+# C (string.format's %d and %x, file:seek, the compiler's folding). The patch
+# loads the runtime's word before each of the last two, from
+# host/runtime_x87.h, which every LuaJIT source includes first; and its
+# exception handler passes a floating-point trap on to varnel's without
+# walking frames the trap may have left half made.
 #
 # The JIT compiler is left out by default; VARNEL_LUAJIT_JIT builds it in (the
 # *-luajit-jit presets and the -luajit package). Hooks do not fire in compiled code:
@@ -53,12 +65,15 @@ endif()
 if(NOT VARNEL_LUAJIT_JIT)
   list(APPEND luajit_cflags -DLUAJIT_DISABLE_JIT)
 endif()
+list(APPEND luajit_cflags -include ${PROJECT_SOURCE_DIR}/host/runtime_x87.h)
 list(JOIN luajit_cflags " " luajit_cflags)
 
 # Its build tool (buildvm, minilua) runs here and must be 32-bit like the target.
 # Its warnings are LuaJIT's own business, as Lua's are (-w in Lua.cmake).
 set(luajit_make make -C ${LUAJIT_BUILD}/src "HOST_CC=gcc -m32" "XCFLAGS=${luajit_cflags}" CCWARN=-w Q=@)
 set(luajit_resource)
+set(luajit_x87)
+set(luajit_x87_object)
 if(WIN32)
   # lua5.1.dll's version resource names LuaJIT and its copyright (its licence asks
   # for the notice in every copy; the notice file ships beside it, cmake/Package.cmake).
@@ -84,8 +99,25 @@ if(WIN32)
     VERBATIM)
   # No libgcc DLL imported: neither Wine nor a player has one. The win32 thread
   # model, like everything else (cmake/toolchain-mingw-i686.cmake).
+  # The wrappers, and the export that tells varnel the engine loads the x87 word
+  # itself. The ffi module converts to and from 64-bit integers all over: with it,
+  # varnel switches the words at the boundary as for any other engine.
+  if(NOT VARNEL_LUAJIT_FFI)
+    set(luajit_x87_object ${CMAKE_BINARY_DIR}/luajit_x87.o)
+    set(x87_wrapped pow fmod exp log log10 sin cos tan asin acos atan atan2 sinh cosh tanh sqrt ldexp
+        __mingw_vfscanf)
+    list(TRANSFORM x87_wrapped PREPEND --wrap=)
+    list(JOIN x87_wrapped "," x87_wrapped)
+    add_custom_command(OUTPUT ${luajit_x87_object}
+      COMMAND ${CMAKE_C_COMPILER} -O2 -march=i686 -msse -msse2 -mfpmath=sse -Wall -Wextra -Werror
+              -DLX_LINKER_WRAP -I${PROJECT_SOURCE_DIR} -c ${PROJECT_SOURCE_DIR}/lua_x87/lua_x87.c -o ${luajit_x87_object}
+      DEPENDS ${PROJECT_SOURCE_DIR}/lua_x87/lua_x87.c ${PROJECT_SOURCE_DIR}/host/runtime_x87.h
+      VERBATIM)
+    set(luajit_x87 "${luajit_x87_object} -Wl,${x87_wrapped}")
+  endif()
   list(APPEND luajit_make BUILDMODE=dynamic CROSS=i686-w64-mingw32- CC=gcc-win32 TARGET_SYS=Windows
-       TARGET_DLLNAME=lua5.1.dll TARGET_LDFLAGS=-static-libgcc "TARGET_SHLDFLAGS=-static-libgcc ${luajit_resource}")
+       TARGET_DLLNAME=lua5.1.dll TARGET_LDFLAGS=-static-libgcc
+       "TARGET_SHLDFLAGS=-static-libgcc ${luajit_resource} ${luajit_x87}")
   set(LUAJIT_LIBRARY lua5.1.dll)
   set(LUAJIT_LINK ${LUAJIT_BUILD}/src/libluajit-5.1.dll.a)
   set(LUAJIT_PROGRAM luajit.exe)
@@ -114,14 +146,15 @@ add_custom_command(OUTPUT ${luajit_products}
   COMMAND patch -s -p1 -d ${LUAJIT_BUILD} -i ${CMAKE_CURRENT_LIST_DIR}/luajit-trace-exit-gc.patch
   COMMAND patch -s -p1 -d ${LUAJIT_BUILD} -i ${CMAKE_CURRENT_LIST_DIR}/luajit-cstack.patch
   COMMAND patch -s -p1 -d ${LUAJIT_BUILD} -i ${CMAKE_CURRENT_LIST_DIR}/luajit-oom.patch
+  COMMAND patch -s -p1 -d ${LUAJIT_BUILD} -i ${CMAKE_CURRENT_LIST_DIR}/luajit-x87.patch
   COMMAND ${luajit_make}
   COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}
   COMMAND ${CMAKE_COMMAND} -E copy ${built_library} ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/${LUAJIT_LIBRARY}
   COMMAND ${CMAKE_COMMAND} -E copy ${LUAJIT_BUILD}/src/${LUAJIT_PROGRAM} ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/${LUAJIT_PROGRAM}
   DEPENDS ${luajit_inputs} ${CMAKE_CURRENT_LIST_DIR}/luajit-finalizers.patch
           ${CMAKE_CURRENT_LIST_DIR}/luajit-trace-exit-gc.patch ${CMAKE_CURRENT_LIST_DIR}/luajit-cstack.patch
-          ${CMAKE_CURRENT_LIST_DIR}/luajit-oom.patch
-          ${luajit_resource}
+          ${CMAKE_CURRENT_LIST_DIR}/luajit-oom.patch ${CMAKE_CURRENT_LIST_DIR}/luajit-x87.patch
+          ${luajit_resource} ${PROJECT_SOURCE_DIR}/host/runtime_x87.h ${luajit_x87_object}
   COMMENT "Building LuaJIT (${luajit_cflags})"
   VERBATIM)
 add_custom_target(luajit_build ALL DEPENDS ${LUAJIT_OUTPUTS})

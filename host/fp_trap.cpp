@@ -11,9 +11,9 @@ namespace {
 
 #if defined(_WIN32)
 // The engine beside varnel was built for words on demand when it names the x87
-// word it loads (lua_x87/). LuaJIT does not load it, and its own exception
-// handler, which meets a trap first, walks the engine's frames where a trap
-// leaves them half made.
+// word it loads (lua_x87/). An engine built otherwise may run x87 code under the
+// host's word, or walk its frames in its own exception handler, which meets a
+// trap before this one, where the trap left them half made (LuaJIT unpatched).
 bool ask_engine() noexcept {
     const HMODULE engine = GetModuleHandleA("lua5.1.dll");
     if (!engine) return false;

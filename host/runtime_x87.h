@@ -7,6 +7,7 @@
 
 #define VARNEL_RUNTIME_X87 0x037F
 
+#ifndef __ASSEMBLER__  /* LuaJIT's assembly includes this too */
 /* Loads the runtime's x87 word unless it is in place: reading the word costs about
    a nanosecond, loading another about 70. No flag can fire: the word masks every
    exception. */
@@ -18,5 +19,7 @@ static inline void varnel_ensure_runtime_x87(void) {
         __asm__ volatile("fldcw %0" : : "m"(runtime) : "memory");
     }
 }
+
+#endif
 
 #endif

@@ -1,8 +1,11 @@
-/* The wrappers lua_x87.h sends Lua's calls into the C runtime's x87 code through.
+/* The wrappers the engine's calls into the C runtime's x87 code go through.
    varnel leaves the host's x87 control word in place while it works (Lua itself
    is SSE2 code, which the x87 word does not touch): each wrapper loads the
    runtime's word first, when another is in place, and varnel gives the host its
-   word back at its next host call or when the export returns. */
+   word back at its next host call or when the export returns.
+   Lua 5.1.5 reaches them by name (lua_x87.h renames its call sites); LuaJIT,
+   whose virtual machine and compiled code call the math functions by symbol, is
+   linked with ld's --wrap for each (LX_LINKER_WRAP, cmake/LuaJIT.cmake). */
 #include <math.h>
 #include <stdarg.h>
 #include <stdio.h>
@@ -17,20 +20,30 @@ __declspec(dllexport) unsigned lua_x87_word(void) { return VARNEL_RUNTIME_X87; }
 
 #define LX_ENSURE() varnel_ensure_runtime_x87()
 
+#ifdef LX_LINKER_WRAP
+#define LX_NAME(name) __wrap_##name
+#define LX_REAL(name) __real_##name
+#else
+#define LX_NAME(name) lx_##name
+#define LX_REAL(name) name
+#endif
+
 #define LX_WRAP1(name) \
-    double lx_##name(double x) { \
+    double LX_REAL(name)(double x); \
+    double LX_NAME(name)(double x); \
+    double LX_NAME(name)(double x) { \
         LX_ENSURE(); \
-        return name(x); \
+        return LX_REAL(name)(x); \
     }
 #define LX_WRAP2(name) \
-    double lx_##name(double x, double y) { \
+    double LX_REAL(name)(double x, double y); \
+    double LX_NAME(name)(double x, double y); \
+    double LX_NAME(name)(double x, double y) { \
         LX_ENSURE(); \
-        return name(x, y); \
+        return LX_REAL(name)(x, y); \
     }
 
 LX_WRAP2(pow)
-LX_WRAP1(floor)
-LX_WRAP1(ceil)
 LX_WRAP2(fmod)
 LX_WRAP1(exp)
 LX_WRAP1(log)
@@ -48,11 +61,33 @@ LX_WRAP1(tanh)
 
 /* The square root is an SSE2 instruction; the runtime is called for a negative
    argument only. */
-double lx_sqrt(double x) {
+double LX_REAL(sqrt)(double x);
+double LX_NAME(sqrt)(double x);
+double LX_NAME(sqrt)(double x) {
     if (x >= 0) return __builtin_sqrt(x);
     LX_ENSURE();
-    return sqrt(x);
+    return LX_REAL(sqrt)(x);
 }
+
+double LX_REAL(ldexp)(double x, int e);
+double LX_NAME(ldexp)(double x, int e);
+double LX_NAME(ldexp)(double x, int e) {
+    LX_ENSURE();
+    return LX_REAL(ldexp)(x, e);
+}
+
+#ifdef LX_LINKER_WRAP
+/* io.read("*n") reads through the runtime's scanf, whose number parsing is x87
+   code. */
+int __real___mingw_vfscanf(FILE *f, const char *format, va_list args);
+int __wrap___mingw_vfscanf(FILE *f, const char *format, va_list args);
+int __wrap___mingw_vfscanf(FILE *f, const char *format, va_list args) {
+    LX_ENSURE();
+    return __real___mingw_vfscanf(f, format, args);
+}
+#else
+LX_WRAP1(floor)
+LX_WRAP1(ceil)
 
 double lx_modf(double x, double *ip) {
     LX_ENSURE();
@@ -62,11 +97,6 @@ double lx_modf(double x, double *ip) {
 double lx_frexp(double x, int *e) {
     LX_ENSURE();
     return frexp(x, e);
-}
-
-double lx_ldexp(double x, int e) {
-    LX_ENSURE();
-    return ldexp(x, e);
 }
 
 double lx_strtod(const char *s, char **end) {
@@ -103,3 +133,4 @@ int lx_fscanf(FILE *f, const char *format, void *out) {
     LX_ENSURE();
     return fscanf(f, format, out);
 }
+#endif
