@@ -18,7 +18,7 @@ public:
 
     // A value of a random Lua type, as an expression; inside a function it may use its arguments.
     std::string value(bool in_function) {
-        switch (r_.below(in_function ? 30 : 27)) {
+        switch (r_.below(in_function ? 31 : 28)) {
             case 0: return "nil";
             case 1: return "true";
             case 2: return "false";
@@ -46,8 +46,13 @@ public:
             case 24: return "'" + std::to_string(r_.range(-100, 100)) + ".25'";
             case 25: return "math.huge";
             case 26: return "-math.huge";
-            case 27: return "a";
-            case 28: return "...";
+            case 27:  // the engine's x87 code: the C runtime's math, fscale, 64-bit conversions
+                return std::string(r_.pick({"math.exp(", "math.ldexp(1, ", "math.sin(", "math.fmod(7, ", "math.log(",
+                                            "math.pow(10, ", "string.format('%d', ", "string.format('%x', ",
+                                            "tostring(1e300 * "})) +
+                       value(in_function) + ")";
+            case 28: return "a";
+            case 29: return "...";
             default: return "select('#', ...)";  // only inside a function
         }
     }
