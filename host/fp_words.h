@@ -42,9 +42,10 @@ constexpr uint32_t kRuntimeMxcsr = 0x1F80;
 constexpr FpWords kRuntimeWords{kRuntimeX87, kRuntimeMxcsr};
 
 // Whether both units wait for their need rather than being switched at the
-// boundary: only with the engine built with varnel for it (Windows), which loads
-// the runtime's x87 word itself before its x87 code and has no exception handler
-// of its own for a trap to meet before varnel's. host/fp_trap.cpp asks it once.
+// boundary: only with an engine built with varnel for it (Windows: Lua 5.1.5, and
+// LuaJIT without its ffi module), which loads the runtime's x87 word itself before
+// its x87 code and whose own exception handler, if it has one, passes a trap on
+// to varnel's untouched. host/fp_trap.cpp asks it once.
 extern const bool g_words_on_demand;
 
 inline FpWords read_fp_words() noexcept {
