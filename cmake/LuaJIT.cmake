@@ -70,7 +70,10 @@ list(JOIN luajit_cflags " " luajit_cflags)
 
 # Its build tool (buildvm, minilua) runs here and must be 32-bit like the target.
 # Its warnings are LuaJIT's own business, as Lua's are (-w in Lua.cmake).
-set(luajit_make make -C ${LUAJIT_BUILD}/src "HOST_CC=gcc -m32" "XCFLAGS=${luajit_cflags}" CCWARN=-w Q=@)
+# It runs on its own, without the parallel make's job server around it (which
+# it could not use, and would warn about).
+set(luajit_make ${CMAKE_COMMAND} -E env MAKEFLAGS= make -C ${LUAJIT_BUILD}/src "HOST_CC=gcc -m32"
+    "XCFLAGS=${luajit_cflags}" CCWARN=-w Q=@)
 set(luajit_resource)
 set(luajit_x87)
 set(luajit_x87_object)
