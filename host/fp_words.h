@@ -4,19 +4,20 @@
 // about 70 ns (x87) or 15 ns (MXCSR), loading the same one or reading either
 // about a nanosecond: so each unit is switched only where its word matters.
 //
-// - MXCSR governs SSE2, which is all of varnel's and Lua's arithmetic. The two
-//   words round alike; they differ only in which exceptions trap. The host's can
-//   stay in place: the first SSE2 instruction that traps under it loads the
-//   runtime's and runs again (host/fp_trap.h), for the rest of the export.
+// - MXCSR governs SSE2, which is all of varnel's and Lua's arithmetic. A host's
+//   that rounds as ours (the Pascal-family and Direct3D ones do) differs only in
+//   which exceptions trap, and can stay in place: the first SSE2 instruction that
+//   traps under it loads the runtime's and runs again (host/fp_trap.h), for the
+//   rest of the export.
 // - The x87 runs only inside the C runtime's functions (pow, exp, formatting and
 //   parsing numbers) and 64-bit conversions. An engine that loads the runtime's
 //   x87 word itself before such calls (lua_x87/) lets the host's stay in place
 //   until then, and varnel does the same before its own (ensure_runtime_x87);
-//   under the host's word the x87 then only moves doubles, which no word changes
-//   as long as no signalling NaN comes in (host numbers arrive quieted:
-//   host/host_value.h).
-// Both wait so with the engine built for it (Windows). With any other engine,
-// and off Windows, both are switched at the boundary.
+//   under the host's word the x87 then only moves doubles, which a word that
+//   rounds to nearest does not change as long as no signalling NaN comes in
+//   (host numbers arrive quieted: host/host_value.h).
+// Both wait so with the engine built for it (Windows), each while the host's word
+// computes as ours. Otherwise, and off Windows, they are switched at the boundary.
 #pragma once
 #include <cstdint>
 
@@ -77,12 +78,25 @@ inline void switch_fp_words(FpWords from, FpWords words) noexcept {
     }
 }
 
+// Whether the host's MXCSR computes as the runtime's: the same rounding, no
+// flush-to-zero, no denormals-are-zero. Only which exceptions trap may differ.
+inline bool mxcsr_may_wait(uint32_t mxcsr) noexcept {
+    constexpr uint32_t kMasks = kMxcsrFlags << kMxcsrMaskShift;
+    return ((mxcsr ^ kRuntimeMxcsr) & ~(kMxcsrFlags | kMasks)) == 0;
+}
+
+// Whether the host's x87 word moves doubles, and 64-bit integers into doubles, as
+// the runtime's does: rounding to nearest, and the denormal, underflow and
+// precision exceptions masked. Its precision does not touch a move.
+inline bool x87_may_wait(uint32_t x87) noexcept { return (x87 & 0x0C32) == 0x0032; }
+
 // From the host's words, now, to those varnel works with: a unit that waits for its
-// need keeps the host's word (mxcsr_now: MXCSR has trapped in this export, so it
-// no longer waits).
+// need keeps the host's word, when that computes as ours (mxcsr_now: MXCSR has
+// trapped in this export, so it no longer waits).
 inline void enter_runtime_words(FpWords now, bool mxcsr_now) noexcept {
-    const FpWords words{g_words_on_demand ? now.x87 : kRuntimeX87,
-                        g_words_on_demand && !mxcsr_now ? now.mxcsr : kRuntimeMxcsr};
+    const bool on_demand = g_words_on_demand;
+    const FpWords words{on_demand && x87_may_wait(now.x87) ? now.x87 : kRuntimeX87,
+                        on_demand && !mxcsr_now && mxcsr_may_wait(now.mxcsr) ? now.mxcsr : kRuntimeMxcsr};
     switch_fp_words(now, words);
 }
 

@@ -116,12 +116,17 @@ TEST_F(HostEnvironment, HostScriptsRunWithTheHostsWords) {
 
 // A host script that changes its own words keeps its change: the next routine
 // and the host after the export see the new words (the stand-in checks both).
+// Words that round otherwise, or flush denormals to zero, are the host's alone:
+// the script goes on computing as under the runtime's.
 TEST_F(HostEnvironment, AHostScriptThatChangesItsWordsKeepsTheChange) {
-    for (FpEnv env : {FpEnv::kDefault, FpEnv::kPascal}) {
+    const FpWords toward_zero{0x0F7F, 0x1F80 | 0x6000};  // in both units
+    const FpWords flush_to_zero{0x037F, 0x1F80 | 0x8040};  // and denormals are zero
+    for (FpEnv env : {FpEnv::kDefault, FpEnv::kPascal})
+    for (FpWords changed : {toward_zero, flush_to_zero}) {
         SCOPED_TRACE(standin::fp_env_name(env));
+        SCOPED_TRACE(changed.mxcsr);
         standin::set_fp_env(env);
         open(1);
-        const FpWords changed{0x0F7F, 0x1F80 | 0x6000};  // round toward zero in both units
         standin::set_script(31, [changed](const HostCallArg*, int) {
             standin::change_host_words(changed);
             return Value::number(0);
@@ -130,7 +135,11 @@ TEST_F(HostEnvironment, AHostScriptThatChangesItsWordsKeepsTheChange) {
         record_words(32, seen);
         EXPECT_EQ(script_register(1, "env_change", 31), 1.0);
         EXPECT_EQ(script_register(1, "env_seen_after", 32), 1.0);
-        check(1, "env_change(); assert(2/3 == 0.66666666666666663); env_seen_after()");
+        // 2^53 + 3 lies halfway: to nearest (even) it is 2^53 + 4, toward zero 2^53 + 2.
+        check(1, "local a, tiny = 2^53, 2^-1074; env_change()\n"
+                 "assert(a + 3 == a + 4 and tiny * 1 > 0 and 2/3 == 0.66666666666666663)\n"
+                 "assert(tonumber('9007199254740995') == a + 4)\n"
+                 "env_seen_after()");
         ASSERT_EQ(seen.size(), 1u);
         EXPECT_FALSE(fp_words_differ(seen[0], changed));
         EXPECT_EQ(close(1), 1.0);
