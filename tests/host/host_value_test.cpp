@@ -15,8 +15,6 @@
 #include "standin/routine_ids.h"
 #include "tests/host_fixture.h"
 
-bool engine_is_luajit();
-
 namespace {
 
 using standin::calls;
