@@ -19,7 +19,6 @@ static inline void varnel_ensure_runtime_x87(void) {
         __asm__ volatile("fldcw %0" : : "m"(runtime) : "memory");
     }
 }
-
-#endif
+#endif  /* __ASSEMBLER__ */
 
 #endif
