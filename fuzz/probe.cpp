@@ -68,6 +68,12 @@ std::string probe_source(const std::string& forwarder) {
            "end\n";
 }
 
+// The last error report's text, for a check that failed on a report.
+std::string last_report() {
+    const auto& all = standin::errors();
+    return all.empty() ? std::string("(none kept)") : shown(all.back().text);
+}
+
 bool same(const standin::Arg& a, const standin::Arg& b) {
     return a.kind == b.kind && a.has_text == b.has_text && a.text == b.text &&
            (a.kind == HOST_KIND_TEXT || a.real == b.real);
@@ -110,7 +116,7 @@ void Driver::probe() {
         return reports() == mark ? answer.verdict : -1.0;
     }();
     note("probe: " + std::to_string(entries.size()) + " entries, answer " + answer.seen);
-    check(reports() == before, "probe: the calls were reported");
+    check(reports() == before, "probe: the calls were reported, last " + last_report());
     check(verdict == answer.verdict, "probe: script_event's verdict is wrong or it reported");
     const auto& draws = standin::draws();
     check(draws.size() == 2, "probe: " + std::to_string(draws.size()) + " draws, expected 2");
