@@ -28,7 +28,10 @@
 # an error raised inside a fast function's own code (tostring of a number out of
 # memory) is pushed above that function's frame, not where the stack's top was
 # last left, which may be below it, over the frames of the Lua functions that
-# called it (a crash unwinding them).
+# called it (a crash unwinding them); and luaL_loadfile makes the chunk name
+# before it opens the file, not after: at the cap the name could not be made and
+# the open file was never closed (after about 500 such loads on Windows, no file
+# opened any more).
 #
 # luajit-x87.patch is for varnel's floating-point words: varnel leaves the
 # host's x87 control word and MXCSR in place while it works, and the engine loads

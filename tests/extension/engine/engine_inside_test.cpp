@@ -1,6 +1,8 @@
 // White-box checks of what only the inside shows: an error report when memory
-// runs out while its traceback is built, and the run clock's count hook, which
-// is there only while the engine has a time limit.
+// runs out while its traceback is built, a file loaded when no memory is to be
+// had, and the run clock's count hook, which is there only while the engine has
+// a time limit.
+#include <cstdio>
 #include <cstdlib>
 
 extern "C" {
@@ -8,7 +10,9 @@ extern "C" {
 #include <lua.h>
 }
 
+#include "extension/lua/file_chunk.h"
 #include "tests/engine_fixture.h"
+#include "tests/script_file.h"
 
 namespace {
 
@@ -26,6 +30,15 @@ int refuse_then_raise(lua_State* L) {
     lua_settop(L, 1);
     g_refuse = true;
     return lua_error(L);
+}
+
+// [-0, +1, e] Lua: loads the file at the path given as a light userdata with
+// allocation turned off.
+int load_refused(lua_State* L) {
+    const char* path = static_cast<const char*>(lua_touserdata(L, 1));
+    g_refuse = true;
+    load_file_chunk(L, path);
+    return 1;
 }
 
 class EngineInside : public EngineTest {
@@ -63,6 +76,29 @@ TEST_F(EngineInside, ATableErrorWhenMemoryRunsOutIsNamedByItsType) {
     g_refuse = false;
     ASSERT_EQ(standin::errors().size(), 1u);
     EXPECT_EQ(standin::errors()[0].text, on_luajit() ? "not enough memory" : "(error object is a table value)");
+}
+
+// An engine at its memory cap that is asked to load a file cannot make the
+// chunk's name: the file must not be open by then. Descriptors are handed out
+// lowest first, so one left open each time shows in the next file opened.
+TEST_F(EngineInside, ALoadWithoutMemoryLeavesNoFileOpen) {
+    ScriptFile file("return 1");
+    const auto next_descriptor = [&file] {
+        std::FILE* f = std::fopen(file.path(), "rb");
+        const int fd = f ? fileno(f) : -1;
+        if (f) std::fclose(f);
+        return fd;
+    };
+    const int before = next_descriptor();
+    ASSERT_GE(before, 0);
+    for (int i = 0; i < 100; ++i) {
+        EXPECT_EQ(lua_cpcall(L, load_refused, const_cast<char*>(file.path())), LUA_ERRMEM);
+        g_refuse = false;
+        lua_settop(L, 0);
+    }
+    EXPECT_EQ(next_descriptor(), before);
+    ASSERT_EQ(load_file_chunk(L, file.path()), 0);
+    lua_settop(L, 0);
 }
 
 TEST_F(EngineInside, TheCountHookIsThereOnlyWhileALimitIs) {
