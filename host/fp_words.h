@@ -86,9 +86,13 @@ inline bool mxcsr_may_wait(uint32_t mxcsr) noexcept {
 }
 
 // Whether the host's x87 word moves doubles, and 64-bit integers into doubles, as
-// the runtime's does: rounding to nearest, and the denormal, underflow and
-// precision exceptions masked. Its precision does not touch a move.
-inline bool x87_may_wait(uint32_t x87) noexcept { return (x87 & 0x0C32) == 0x0032; }
+// the runtime's does: rounding to nearest (rounding control 0), and the denormal,
+// underflow and precision exceptions masked. Its precision does not touch a move.
+inline bool x87_may_wait(uint32_t x87) noexcept {
+    constexpr uint32_t kRounding = 0x0C00;
+    constexpr uint32_t kMoveMasks = 0x0032;  // DM, UM, PM
+    return (x87 & (kRounding | kMoveMasks)) == kMoveMasks;
+}
 
 // From the host's words, now, to those varnel works with: a unit that waits for its
 // need keeps the host's word, when that computes as ours (mxcsr_now: MXCSR has
